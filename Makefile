@@ -1,0 +1,39 @@
+# Flowbright: `make run` and `make test` install what is missing, build and go.
+BUILD ?= build
+CMAKE_BUILD_TYPE ?= RelWithDebInfo
+CMAKE_ARGS ?=
+WERROR ?= ON
+
+.PHONY: all deps configure build run test bench format format-check clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(CMAKE_BUILD_TYPE) -DFB_WERROR=$(WERROR) $(CMAKE_ARGS)
+
+configure: $(BUILD)/build.ninja
+
+build: deps configure
+	cmake --build $(BUILD)
+
+run: build
+	@scripts/run.sh $(BUILD)/flowbright
+
+test: build format-check
+	cd $(BUILD) && ctest --output-on-failure --no-tests=error
+
+bench: deps configure
+	cmake --build $(BUILD) --target flowbright_bench
+	$(BUILD)/flowbright_bench --benchmark_out=$(BUILD)/bench.json --benchmark_out_format=json
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	@git ls-files '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace fb {
+
+// A raw receive-all IPv4 socket. Destroying it closes it, exactly once.
+class IPacketSocket {
+public:
+    virtual ~IPacketSocket() = default;
+
+    // Outcome of one receive.
+    enum class Result { Packet, Failed, Woken };
+
+    // Blocks until a packet arrives, the receive fails, or Wake() is called (from any thread).
+    // A packet longer than `size` fails, as the receive-all socket does. `length` receives the
+    // packet's length on Packet.
+    virtual Result Receive(std::uint8_t* buffer, std::size_t size, std::size_t& length) = 0;
+
+    // Makes a pending Receive, and every later one, return Woken at once. Thread-safe.
+    virtual void Wake() = 0;
+};
+
+class IPacketSocketFactory {
+public:
+    virtual ~IPacketSocketFactory() = default;
+
+    // Opens a receive-all socket bound to the interface owning `address` (network byte order).
+    // Null when the socket cannot be created or bound (for instance without CAP_NET_RAW).
+    virtual std::unique_ptr<IPacketSocket> Open(std::uint32_t address) = 0;
+};
+
+} // namespace fb

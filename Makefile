@@ -4,7 +4,7 @@ CMAKE_BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 WERROR ?= ON
 
-.PHONY: all deps configure build run test bench format format-check clean
+.PHONY: all deps configure build run test bench package e2e format format-check clean
 
 all: build
 
@@ -28,6 +28,12 @@ test: build format-check
 bench: deps configure
 	cmake --build $(BUILD) --target flowbright_bench
 	$(BUILD)/flowbright_bench --benchmark_out=$(BUILD)/bench.json --benchmark_out_format=json
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+e2e: build
+	cd $(BUILD) && ctest -L e2e --output-on-failure
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

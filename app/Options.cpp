@@ -1,0 +1,110 @@
+#include "app/Options.h"
+
+#include "app/Product.h"
+#include "platform/Component.h"
+#include "platform/ProcessInfo.h"
+#include "platform/Registry.h"
+#include "platform/Shell.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const std::string kOptionKey(product::kOptionKey);
+
+// Reads a 4-byte number into a buffer preset to the default, without looking at the type.
+std::int32_t ReadDword(fb::IRegKey* key, const std::string& name, std::int32_t fallback) {
+    std::uint8_t buffer[4];
+    std::memcpy(buffer, &fallback, sizeof buffer);
+    if (key != nullptr) {
+        std::uint32_t size = sizeof buffer;
+        key->QueryValue(name, nullptr, buffer, &size);
+    }
+    std::int32_t value = 0;
+    std::memcpy(&value, buffer, sizeof value);
+    return value;
+}
+
+void WriteDword(fb::IRegKey& key, const std::string& name, std::int32_t value) {
+    std::uint8_t buffer[4];
+    std::memcpy(buffer, &value, sizeof buffer);
+    key.SetValue(name, fb::reg::kDword, buffer, sizeof buffer);
+}
+
+} // namespace
+
+void LoadOptions(fb::IRegistry& registry, StoredOptions& options) {
+    auto key = registry.OpenKey(fb::RegRoot::CurrentUser, kOptionKey, false);
+    options.checkPeriod = std::to_string(ReadDword(key.get(), "CheckPeriodNum", 12));
+    options.accelerateN = std::to_string(ReadDword(key.get(), "AccelerateN", 7));
+    options.selectedAdapter = ReadDword(key.get(), "Network", 0);
+}
+
+void SaveOptions(fb::IRegistry& registry, const StoredOptions& options) {
+    auto key = registry.CreateKey(fb::RegRoot::CurrentUser, kOptionKey);
+    if (!key)
+        return;
+    WriteDword(*key, "CheckPeriodNum", std::atoi(options.checkPeriod.c_str()));
+    WriteDword(*key, "CheckPeriodCombo", 0);
+    WriteDword(*key, "AccelerateN", std::atoi(options.accelerateN.c_str()));
+}
+
+void SaveSelectedAdapter(fb::IRegistry& registry, std::int32_t position) {
+    if (auto key = registry.CreateKey(fb::RegRoot::CurrentUser, kOptionKey))
+        WriteDword(*key, "Network", position);
+}
+
+std::string StartupEntryData(const std::string& currentDirectory, char separator) {
+    std::string path = currentDirectory;
+    // The root directory already ends with its separator.
+    if (path.empty() || path.back() != separator)
+        path += separator;
+    path += product::kShortcutName;
+    return "\"" + path + "\" -tray";
+}
+
+bool QueryRunAtStartup(fb::IRegistry& registry) {
+    auto key = registry.OpenKey(fb::RegRoot::CurrentUser, std::string(product::kRunKey), false);
+    return key && key->QueryValue(std::string(product::kRunValue), nullptr, nullptr, nullptr) ==
+                      fb::reg::kSuccess;
+}
+
+void ToggleRunAtStartup(fb::IRegistry& registry, fb::IProcessInfo& process, bool& flag) {
+    flag = !flag;
+    // The Run key belongs to every user's registry; a store that has not seen it yet creates it.
+    auto key = registry.CreateKey(fb::RegRoot::CurrentUser, std::string(product::kRunKey));
+    if (!key)
+        return;
+    if (flag) {
+        const std::string data =
+            StartupEntryData(process.CurrentDirectory(), process.PathSeparator());
+        key->SetValue(std::string(product::kRunValue), fb::reg::kSz,
+                      reinterpret_cast<const std::uint8_t*>(data.c_str()),
+                      static_cast<std::uint32_t>(data.size() + 1));
+    } else {
+        key->DeleteValue(std::string(product::kRunValue));
+    }
+}
+
+void LaunchUpdater(fb::IShell& shell) {
+    std::string parameters;
+    for (std::string_view argument : {product::kName, std::string_view("6"), product::kVersion,
+                                      product::kMakerDomain, std::string_view("false")}) {
+        parameters += '"';
+        parameters += argument;
+        parameters += "\" ";
+    }
+    shell.Execute("open", std::string(product::kUpdater), parameters, "", fb::kSwShowNormal);
+}
+
+void SetupSkin(fb::IComponentFactory& components) {
+    auto skin = components.CreateByProgId("SkinCrafter.SCSkin3");
+    if (!skin)
+        return;
+    skin->InvokeMethod(17, {std::int32_t{0}});
+    skin->InvokeMethod(1, {std::int32_t{1}});
+    skin->InvokeMethod(2, {std::string("Skin.skf")});
+    skin->InvokeMethod(18, {});
+}

@@ -1,0 +1,652 @@
+#include "app/SwiftlaneDlg.h"
+
+#include "app/AboutDlg.h"
+#include "app/DialogUnits.h"
+#include "app/Product.h"
+#include "platform/MessageBox.h"
+#include "platform/ProcessInfo.h"
+#include "platform/Shell.h"
+#include "res/Icon.h"
+#include "res/Resources.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kScMinimize = 0xF020;
+constexpr int kScClose = 0xF060;
+constexpr int kTrayCallbackMessage = 0x800A;
+constexpr int kLeftButtonDoubleClick = 0x0203;
+
+const char* const kActiveText = "Mode: Active\nPush to stop";
+const char* const kInactiveText = "Mode: Inactive\nPush to accelerate";
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// The labels beside the value statics, for the accessibility tree.
+QString AccessibleNameOf(int id) {
+    switch (id) {
+    case res::IDC_TYPE:
+        return QStringLiteral("Type");
+    case res::IDC_STATUS:
+        return QStringLiteral("Status");
+    case res::IDC_DURATION:
+        return QStringLiteral("Duration");
+    case res::IDC_SENT:
+        return QStringLiteral("Bytes Sent");
+    case res::IDC_RECEIVED:
+        return QStringLiteral("Bytes Received");
+    case res::IDC_DURATION_ACC:
+        return QStringLiteral("DurationAcc");
+    case res::IDC_SCALE_TOP:
+        return QStringLiteral("Top scale");
+    case res::IDC_SCALE_MIDDLE:
+        return QStringLiteral("Middle scale");
+    case res::IDC_SCALE_BOTTOM:
+        return QStringLiteral("Bottom scale");
+    case res::IDC_CLIENT:
+        return QStringLiteral("P2P application");
+    case res::IDC_ADAPTER:
+        return QStringLiteral("Network Adapter");
+    default:
+        return {};
+    }
+}
+
+// The longest text a value control shows in use.
+QString LongestTextOf(int id) {
+    switch (id) {
+    case res::IDC_DURATION:
+    case res::IDC_DURATION_ACC:
+        return QStringLiteral(" 99 hrs : 59 mins : 59 secs");
+    case res::IDC_SENT:
+    case res::IDC_RECEIVED:
+        return QStringLiteral(" 4294967295 ");
+    case res::IDC_TYPE:
+        return QStringLiteral(" LAN  Proxy ");
+    case res::IDC_STATUS:
+        return QStringLiteral(" Connected");
+    case res::IDC_SCALE_TOP:
+        return QStringLiteral("100.0%");
+    case res::IDC_SCALE_MIDDLE:
+        return QStringLiteral("50.0%");
+    default:
+        return {};
+    }
+}
+
+// The help page installed beside the program, else the maker's page.
+std::string HelpPageAddress(const std::string& moduleFileName) {
+    const QString directory = QFileInfo(Q(moduleFileName)).absolutePath();
+    for (const QString& candidate :
+         {directory + QStringLiteral("/../share/doc/flowbright/help.html"),
+          directory + QStringLiteral("/../docs/help.html")}) {
+        const QFileInfo page(candidate);
+        if (page.isFile())
+            return "file://" + page.canonicalFilePath().toStdString();
+    }
+    return std::string(product::kMakerPage);
+}
+
+} // namespace
+
+CSwiftlaneDlg::CSwiftlaneDlg(const fb::Platform& platform, std::atomic<std::int32_t>& modeFlag,
+                             QWidget* parent)
+    : QDialog(parent)
+    , m_platform(platform)
+    , m_modeFlag(modeFlag)
+    , m_hIcon(res::ApplicationIcon())
+    , m_tray(*platform.tray)
+    , m_adapters(*platform.interfaces)
+    , m_watcher(*platform.packetSockets, modeFlag) {
+    setWindowTitle(QString::fromUtf8(res::MainDialog().caption.data(),
+                                     static_cast<int>(res::MainDialog().caption.size())));
+    setWindowIcon(m_hIcon);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setAccessibleName(QStringLiteral("Flowbright"));
+    for (int id : {1, 2, 20}) {
+        auto* timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
+        m_timers[id] = timer;
+    }
+    CreateControls();
+    CreateSystemMenu();
+}
+
+CSwiftlaneDlg::~CSwiftlaneDlg() {
+    for (auto& [id, timer] : m_timers)
+        timer->stop();
+    m_modeFlag.store(0);
+}
+
+void CSwiftlaneDlg::CreateControls() {
+    const res::DialogTemplate& dialog = res::MainDialog();
+    // Every label, and the longest text each value can show, fits its control.
+    QList<DialogUnits::FittedText> texts;
+    for (const res::ControlTemplate& control : dialog.controls) {
+        const bool sunken = control.kind == res::ControlKind::SunkenStatic;
+        if (control.kind == res::ControlKind::Static || sunken ||
+            control.kind == res::ControlKind::RightStatic)
+            texts.append(
+                {QString::fromUtf8(control.text.data(), static_cast<int>(control.text.size())),
+                 control.width, sunken ? 4 : 1});
+        const QString longest = LongestTextOf(control.id);
+        if (!longest.isEmpty())
+            texts.append({longest, control.width, sunken ? 4 : 1});
+    }
+    const DialogUnits units = DialogUnits::ForFont(font()).WidenedToFit(font(), texts);
+    setFixedSize(units.X(dialog.width), units.Y(dialog.height));
+
+    QWidget* previousTabStop = nullptr;
+    for (const res::ControlTemplate& control : dialog.controls) {
+        const QRect rect = units.Rect(control.x, control.y, control.width, control.height);
+        const QString text =
+            QString::fromUtf8(control.text.data(), static_cast<int>(control.text.size()));
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+        case res::ControlKind::GroupBox:
+            widget = new QGroupBox(text, this);
+            break;
+        case res::ControlKind::DropDownCombo: {
+            auto* combo = new QComboBox(this);
+            // A drop-down combo with an edit field; typed text changes nothing.
+            combo->setEditable(true);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            const int fieldHeight = combo->sizeHint().height();
+            const int itemHeight = std::max(1, combo->fontMetrics().height());
+            combo->setMaxVisibleItems(std::max(1, (rect.height() - fieldHeight) / itemHeight));
+            widget = combo;
+            widget->setGeometry(rect.x(), rect.y(), rect.width(), fieldHeight);
+            break;
+        }
+        case res::ControlKind::PushButton:
+        case res::ControlKind::PushLikeCheckBox: {
+            auto* button = new CButtonST(this);
+            button->setText(text);
+            button->setCheckable(control.kind == res::ControlKind::PushLikeCheckBox);
+            button->setAutoDefault(false);
+            widget = button;
+            break;
+        }
+        case res::ControlKind::Static:
+        case res::ControlKind::SunkenStatic:
+        case res::ControlKind::RightStatic: {
+            auto* label = new QLabel(text, this);
+            if (control.kind == res::ControlKind::SunkenStatic)
+                label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            if (control.kind == res::ControlKind::RightStatic)
+                label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+            widget = label;
+            break;
+        }
+        case res::ControlKind::FrameStatic: {
+            auto* frame = new QFrame(this);
+            frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+            widget = frame;
+            break;
+        }
+        }
+        if (control.kind != res::ControlKind::DropDownCombo)
+            widget->setGeometry(rect);
+        widget->setObjectName(QStringLiteral("control%1").arg(control.id));
+        if (const QString name = AccessibleNameOf(control.id); !name.isEmpty())
+            widget->setAccessibleName(name);
+        if (control.tabStop) {
+            widget->setFocusPolicy(Qt::StrongFocus);
+            if (previousTabStop != nullptr)
+                setTabOrder(previousTabStop, widget);
+            previousTabStop = widget;
+        } else {
+            widget->setFocusPolicy(Qt::NoFocus);
+        }
+        if (control.id != res::IDC_STATIC)
+            m_controls[control.id] = widget;
+    }
+
+    m_clientCombo = qobject_cast<QComboBox*>(Control(res::IDC_CLIENT));
+    m_adapterCombo = qobject_cast<QComboBox*>(Control(res::IDC_ADAPTER));
+    m_runButton = qobject_cast<CButtonST*>(Control(res::IDC_RUN));
+    m_accelerateButton = qobject_cast<CButtonST*>(Control(res::IDC_ACCELERATE));
+    m_quitButton = qobject_cast<CButtonST*>(Control(res::IDC_QUIT));
+
+    // Only a choice from the list counts; text typed into the edit field changes nothing.
+    connect(m_clientCombo, &QComboBox::activated, this, [this] {
+        if (m_runGroup)
+            m_runGroup->OnClientSelChange();
+    });
+    connect(m_adapterCombo, &QComboBox::activated, this, [this] { OnSelchangeAdapter(); });
+    connect(m_runButton, &QPushButton::clicked, this, [this] {
+        if (m_runGroup)
+            m_runGroup->OnRunClient();
+    });
+    connect(m_accelerateButton, &QPushButton::clicked, this, [this] { OnAccelerate(); });
+    connect(m_quitButton, &QPushButton::clicked, this, [this] { OnQuit(); });
+}
+
+void CSwiftlaneDlg::CreateSystemMenu() {
+    m_systemMenu = new QMenu(this);
+    m_systemMenu->setObjectName(QStringLiteral("systemMenu"));
+    m_systemMenu->addAction(QStringLiteral("Mi&nimize"), this,
+                            [this] { OnSysCommand(kScMinimize); });
+    m_systemMenu->addAction(QStringLiteral("&Close\tEsc"), this,
+                            [this] { OnSysCommand(kScClose); });
+}
+
+QWidget* CSwiftlaneDlg::Control(int id) const {
+    auto found = m_controls.find(id);
+    return found == m_controls.end() ? nullptr : found->second;
+}
+
+bool CSwiftlaneDlg::TimerActive(int id) const {
+    auto found = m_timers.find(id);
+    return found != m_timers.end() && found->second->isActive();
+}
+
+void CSwiftlaneDlg::StartTimer(int id, int periodMs) {
+    m_timers.at(id)->start(periodMs);
+}
+
+void CSwiftlaneDlg::StopTimer(int id) {
+    m_timers.at(id)->stop();
+}
+
+bool CSwiftlaneDlg::OnInitDialog() {
+    // 1. The updater, before anything else.
+    LaunchUpdater(*m_platform.shell);
+
+    // 2. The controls are bound at construction.
+
+    // 3. The About item of the window menu.
+    if (const std::string_view about = res::LoadString(res::IDS_ABOUTBOX); !about.empty()) {
+        m_systemMenu->addSeparator();
+        m_systemMenu->addAction(QString::fromUtf8(about.data(), static_cast<int>(about.size())),
+                                this, [this] { OnSysCommand(res::IDM_ABOUTBOX); });
+    }
+
+    // 4. Options.
+    LoadOptions(*m_platform.registry, m_options);
+    m_selectedAdapter = m_options.selectedAdapter;
+    UpdateData(false);
+
+    // 5. The interface table and the adapter list.
+    if (m_adapters.LoadInterfaceTable() == CAdapterList::LoadResult::FacilityMissing) {
+        m_platform.messageBox->Show("Error loading Iphlpapi.dll", std::string(product::kName),
+                                    fb::kMbOk);
+        EndDialog(kResultTableMissing);
+        return false;
+    }
+    for (const std::string& entry : m_adapters.Entries())
+        m_adapterCombo->addItem(Q(entry));
+    // A stored position that is no longer listed selects the first entry.
+    m_selectedAdapter = m_adapters.SelectionFor(m_selectedAdapter);
+    m_adapterCombo->setCurrentIndex(m_selectedAdapter);
+
+    // 6. The starting counters and the speed divisor.
+    TakeStartingPoint();
+
+    // 7. The graph over its placeholder.
+    m_graph.Create(Control(res::IDC_GRAPH_FRAME)->geometry(), this, res::IDC_GRAPH);
+    m_graph.SetRange(1, 10);
+    m_graph.SetSpeed(100);
+
+    // 8. Sampling.
+    StartTimer(20, 500);
+
+    // 9. The scale labels until the first sample.
+    m_scaleTop = "1,0%";
+    m_scaleMiddle = "0,5%";
+    m_scaleBottom = "0%";
+    UpdateData(false);
+
+    // 10. Statistics.
+    StartTimer(1, 1000);
+
+    // 11. Centred on the screen.
+    if (const QScreen* screen = QApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+
+    // 12. The tray icon.
+    m_tray.Setup(this, kTrayCallbackMessage, "Flowbright", m_hIcon, res::IDR_TRAYMENU, false);
+    connect(&m_tray, &CSystemTray::TrayMessage, this,
+            [this](int iconId, int mouseMessage) { OnTrayNotification(iconId, mouseMessage); });
+    // A window brought back because the notification area went away draws again.
+    connect(&m_tray, &CSystemTray::RestoredAfterTrayLoss, this, [this] { m_graph.SetSpeed(100); });
+
+    // 13. Tooltips.
+    m_accelerateButton->SetTooltip("Accelerate P2P Application", true);
+    m_quitButton->SetTooltip("Exit", true);
+    m_runButton->SetTooltip("Run P2P Application", true);
+
+    // 14. Sockets need no start-up here.
+
+    // 15. The local addresses.
+    m_localAddresses.LoadLocalAddresses(*m_platform.addresses);
+
+    // 16, 17. The program always starts accelerating.
+    OnAccelerate();
+    m_accelerateButton->setChecked(true);
+
+    // 18. The run group, which may suspend accelerate mode at once.
+    m_runGroup = std::make_unique<CRunGroup>(*m_platform.registry, *m_platform.files,
+                                             *m_platform.shell, *m_platform.messageBox, *this);
+    m_runGroup->FillClientCombo();
+
+    // 19. The first control holds the focus.
+    m_clientCombo->setFocus();
+    return true;
+}
+
+void CSwiftlaneDlg::UpdateData(bool saveAndValidate) {
+    const std::pair<int, std::string*> bound[] = {
+        {res::IDC_RECEIVED, &m_statistics.received}, {res::IDC_SENT, &m_statistics.sent},
+        {res::IDC_DURATION, &m_durationText},        {res::IDC_STATUS, &m_statistics.status},
+        {res::IDC_TYPE, &m_statistics.type},         {res::IDC_DURATION_ACC, &m_durationAccText},
+        {res::IDC_SCALE_TOP, &m_scaleTop},           {res::IDC_SCALE_MIDDLE, &m_scaleMiddle},
+        {res::IDC_SCALE_BOTTOM, &m_scaleBottom},
+    };
+    for (const auto& [id, text] : bound) {
+        auto* label = qobject_cast<QLabel*>(Control(id));
+        if (saveAndValidate)
+            *text = label->text().toStdString();
+        else if (label->text() != Q(*text))
+            label->setText(Q(*text));
+    }
+}
+
+void CSwiftlaneDlg::OnTimer(int id) {
+    switch (id) {
+    case 1:
+        UpdateStatistics();
+        break;
+    case 2:
+        TickAccelerateDuration();
+        break;
+    case 20:
+        SampleThroughput();
+        break;
+    default:
+        break;
+    }
+}
+
+void CSwiftlaneDlg::TakeStartingPoint() {
+    const fb::IfCounters row = m_adapters.ReadSelectedRow(m_selectedAdapter);
+    m_lastOutOctets = row.outOctets;
+    m_lastInOctets = row.inOctets;
+    m_speedDivisor = CAdapterList::SpeedDivisor(row.speed);
+}
+
+void CSwiftlaneDlg::UpdateStatistics() {
+    UpdateData(true);
+    m_durationText = m_runningDuration.Tick();
+    UpdateData(false);
+    const fb::IfCounters row = m_adapters.ReadSelectedRow(m_selectedAdapter);
+    m_statistics.Update(row, *m_platform.connection);
+    UpdateData(false);
+}
+
+void CSwiftlaneDlg::TickAccelerateDuration() {
+    m_durationAccText = m_accelerateDuration.Tick();
+    UpdateData(false);
+}
+
+void CSwiftlaneDlg::OnSelchangeAdapter() {
+    const int selection = m_adapterCombo->currentIndex();
+    if (selection == m_selectedAdapter)
+        return;
+    m_selectedAdapter = selection;
+    TakeStartingPoint();
+    SaveSelectedAdapter(*m_platform.registry, selection);
+}
+
+void CSwiftlaneDlg::OnAccelerate() {
+    if (m_modeFlag.load() == 0) {
+        m_modeFlag.store(1);
+        m_watcher.OpenWatcherSocket(m_localAddresses);
+        m_watcher.StartWatcher();
+        StartTimer(2, 1000);
+        StartTimer(20, 500);
+        m_graph.SetSpeed(100);
+        m_accelerateButton->setText(QString::fromLatin1(kActiveText));
+    } else {
+        m_modeFlag.store(0);
+        m_watcher.StopWatcher();
+        m_graph.SetSpeed(0);
+        StopTimer(2);
+        StopTimer(20);
+        m_accelerateButton->setText(QString::fromLatin1(kInactiveText));
+    }
+}
+
+void CSwiftlaneDlg::EnableAcceleration(bool resume) {
+    if (resume && m_modeFlag.load() == 1) {
+        m_watcher.StartWatcher();
+        StartTimer(2, 1000);
+        StartTimer(20, 500);
+        m_graph.SetSpeed(100);
+    } else {
+        // A suspended mode keeps its socket; the watcher itself rests until the mode resumes,
+        // so that a resume never starts a second one.
+        if (m_modeFlag.load() == 1)
+            m_watcher.StopWatcher();
+        m_graph.SetSpeed(0);
+        StopTimer(20);
+        StopTimer(2);
+    }
+    UpdateData(false);
+}
+
+void CSwiftlaneDlg::SampleThroughput() {
+    const fb::IfCounters row = m_adapters.ReadSelectedRow(m_selectedAdapter);
+    m_rates =
+        TakeRates(row.inOctets, row.outOctets, m_lastInOctets, m_lastOutOctets, m_speedDivisor);
+    const int step = std::max(ScaleStep(m_rates.inRate), ScaleStep(m_rates.outRate));
+    if (m_ring.Add(step)) {
+        m_graph.SetRange(1, m_ring.Peak());
+        UpdateScaleLabels();
+    }
+    m_graph.AddValues(static_cast<std::uint32_t>(m_rates.inRate),
+                      static_cast<std::uint32_t>(m_rates.outRate));
+}
+
+void CSwiftlaneDlg::UpdateScaleLabels() {
+    m_scaleTop = TopScaleLabel(m_ring.Peak());
+    m_scaleMiddle = MiddleScaleLabel(m_ring.Peak());
+    m_scaleBottom = "0%";
+    UpdateData(false);
+}
+
+void CSwiftlaneDlg::OnSysCommand(int id) {
+    if ((id & 0xFFF0) == res::IDM_ABOUTBOX)
+        OnAbout();
+    else if (id == kScMinimize)
+        showMinimized();
+    else if (id == kScClose)
+        OnCancel();
+}
+
+void CSwiftlaneDlg::reject() {
+    // Esc: hide to the tray.
+    OnCancel();
+}
+
+void CSwiftlaneDlg::closeEvent(QCloseEvent* event) {
+    // The close box hides the window; only Quit and Exit end the program.
+    if (m_ended) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    OnCancel();
+}
+
+void CSwiftlaneDlg::contextMenuEvent(QContextMenuEvent* event) {
+    m_systemMenu->popup(event->globalPos());
+}
+
+void CSwiftlaneDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
+        m_systemMenu->popup(mapToGlobal(QPoint(0, 0)));
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CSwiftlaneDlg::OnCancel() {
+    UpdateData(true);
+    SaveOptions(*m_platform.registry, m_options);
+    m_graph.SetSpeed(0);
+    HideWindowToTray(this, false, &m_tray);
+}
+
+void CSwiftlaneDlg::OnQuit() {
+    StopTimer(1);
+    StopTimer(20);
+    EndDialog(kResultQuit);
+}
+
+void CSwiftlaneDlg::OnExit() {
+    StopTimer(1);
+    EndDialog(kResultExit);
+}
+
+void CSwiftlaneDlg::EndDialog(int result) {
+    m_ended = true;
+    done(result);
+}
+
+void CSwiftlaneDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CSwiftlaneDlg::OnRunAtStartup() {
+    ToggleRunAtStartup(*m_platform.registry, *m_platform.process, m_runAtStartup);
+}
+
+void CSwiftlaneDlg::OnOpenPage(int command) {
+    std::string address;
+    bool open = true;
+    switch (command) {
+    case res::ID_SAFETY:
+        address = product::kSafetyPage;
+        break;
+    case res::ID_FILE_SHARING:
+        address = product::kFileSharingPage;
+        break;
+    case res::ID_HELP:
+        address = HelpPageAddress(m_platform.process->ModuleFileName());
+        break;
+    case res::ID_EMUSIC:
+        address = product::kMusicPage;
+        open = false;
+        break;
+    case res::ID_ANONYMOUS:
+        address = product::kAnonymousPage;
+        open = false;
+        break;
+    case res::ID_MEDIA:
+        address = product::kMediaPage;
+        open = false;
+        break;
+    default:
+        return;
+    }
+    m_platform.shell->Execute(open ? "open" : "", address, "", "",
+                              open ? fb::kSwShowNormal : fb::kSwShow);
+}
+
+void CSwiftlaneDlg::OnTrayNotification(int iconId, int mouseMessage) {
+    if (mouseMessage == kLeftButtonDoubleClick) {
+        m_graph.SetSpeed(100);
+        RestoreWindowFromTray(this, false, &m_tray);
+    }
+    m_tray.HandleTrayMessage(iconId, mouseMessage);
+}
+
+void CSwiftlaneDlg::OnCommand(int id) {
+    switch (id) {
+    case res::ID_RUN_AT_STARTUP:
+        OnRunAtStartup();
+        break;
+    case res::ID_ABOUT:
+        OnAbout();
+        break;
+    case res::ID_EXIT:
+        OnExit();
+        break;
+    case res::ID_SAFETY:
+    case res::ID_HELP:
+    case res::ID_FILE_SHARING:
+    case res::ID_EMUSIC:
+    case res::ID_ANONYMOUS:
+    case res::ID_MEDIA:
+        OnOpenPage(id);
+        break;
+    default:
+        break;
+    }
+}
+
+bool CSwiftlaneDlg::OnUpdateCommand(CCmdUI& item) {
+    if (item.id != res::ID_RUN_AT_STARTUP)
+        return false;
+    m_runAtStartup = QueryRunAtStartup(*m_platform.registry);
+    item.checked = m_runAtStartup;
+    return true;
+}
+
+int CSwiftlaneDlg::AddRow(const std::string& text) {
+    m_clientCombo->addItem(Q(text));
+    return m_clientCombo->count() - 1;
+}
+
+void CSwiftlaneDlg::DeleteRow(int row) {
+    m_clientCombo->removeItem(row);
+}
+
+int CSwiftlaneDlg::RowCount() const {
+    return m_clientCombo->count();
+}
+
+std::string CSwiftlaneDlg::RowText(int row) const {
+    return m_clientCombo->itemText(row).toStdString();
+}
+
+void CSwiftlaneDlg::SelectRow(int row) {
+    m_clientCombo->setCurrentIndex(row);
+}
+
+int CSwiftlaneDlg::CurrentRow() const {
+    return m_clientCombo->currentIndex();
+}
+
+void CSwiftlaneDlg::EnableRunButton(bool enable) {
+    m_runButton->setEnabled(enable);
+}
+
+void CSwiftlaneDlg::EnableAccelerateButton(bool enable) {
+    m_accelerateButton->setEnabled(enable);
+}
+
+void CSwiftlaneDlg::TransferTexts() {
+    UpdateData(false);
+}

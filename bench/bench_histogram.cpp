@@ -1,0 +1,35 @@
+#include "net/HistogramCore.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+
+namespace {
+
+// One tick of the graph of the real control (383 x 78 client pixels) with a full history of 110
+// points per series, at the largest range the main window uses.
+void BM_HistogramTick(benchmark::State& state, fb::HistogramDrawing drawing) {
+    fb::HistogramCore core(drawing);
+    if (!core.BuildImage(383, 78)) {
+        state.SkipWithError("no image");
+        return;
+    }
+    core.SetRange(1, 1000);
+    std::mt19937 random(7);
+    std::uniform_int_distribution<std::uint32_t> values(0, 1100);
+    for (int i = 0; i < fb::HistogramCore::kHistoryLength; ++i) {
+        core.AddValues(values(random), values(random));
+        core.Tick();
+    }
+    for (auto _ : state) {
+        core.AddValues(values(random), values(random));
+        core.Tick();
+        benchmark::DoNotOptimize(core.Image().constBits());
+    }
+}
+
+BENCHMARK_CAPTURE(BM_HistogramTick, replay, fb::HistogramDrawing::Replay);
+BENCHMARK_CAPTURE(BM_HistogramTick, direct, fb::HistogramDrawing::Direct);
+
+} // namespace

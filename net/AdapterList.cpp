@@ -1,0 +1,201 @@
+#include "net/AdapterList.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+namespace {
+
+// Length in bytes of the first `chars` characters of UTF-8 text. A lead byte with its
+// continuation bytes is one character; any byte that does not fit that pattern counts alone,
+// so malformed text is cut somewhere sensible as well and never beyond 4 bytes a character.
+std::size_t PrefixBytes(std::string_view text, std::size_t chars) {
+    std::size_t pos = 0;
+    for (std::size_t n = 0; n < chars && pos < text.size(); ++n) {
+        const auto lead = static_cast<unsigned char>(text[pos]);
+        std::size_t follow = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            follow = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            follow = 2;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            follow = 3;
+        }
+        ++pos;
+        for (std::size_t k = 0; k < follow && pos < text.size(); ++k) {
+            const auto next = static_cast<unsigned char>(text[pos]);
+            if ((next & 0xC0) != 0x80) {
+                break;
+            }
+            ++pos;
+        }
+    }
+    return pos;
+}
+
+// Cuts at most `limit` bytes off the front of `text` without splitting a character.
+std::size_t BoundaryAtOrBelow(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return text.size();
+    }
+    std::size_t pos = limit;
+    // Step back over continuation bytes (at most 3) to the start of the split character.
+    for (int k = 0; k < 3 && pos > 0; ++k) {
+        if ((static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80) {
+            break;
+        }
+        --pos;
+    }
+    if ((static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80) {
+        pos = limit; // not UTF-8 at all: a plain byte cut
+    }
+    return pos;
+}
+
+} // namespace
+
+CAdapterList::CAdapterList(fb::IInterfaceTable& table)
+    : m_table(table) {}
+
+CAdapterList::LoadResult CAdapterList::LoadInterfaceTable() {
+    m_entries.clear();
+    m_mapping.clear();
+    if (!m_table.Available()) {
+        return LoadResult::FacilityMissing;
+    }
+    std::vector<fb::IfRow> rows;
+    if (!m_table.ReadTable(rows)) {
+        return LoadResult::NoTable;
+    }
+    Build(rows, nullptr, nullptr);
+    return LoadResult::Loaded;
+}
+
+void CAdapterList::Build(const std::vector<fb::IfRow>& rows, const Entry* keep,
+                         const std::string* keepText) {
+    std::vector<std::string> entries;
+    std::vector<Entry> mapping;
+    bool kept = keep == nullptr;
+    for (const fb::IfRow& row : rows) {
+        if (!kept && keep->index < row.index) {
+            entries.push_back(*keepText);
+            mapping.push_back(*keep);
+            kept = true;
+        }
+        std::string text = EntryText(row.description, row.speed);
+        if (!IsListed(text)) {
+            continue;
+        }
+        if (!kept && keep->index == row.index) {
+            kept = true;
+        }
+        entries.push_back(std::move(text));
+        mapping.push_back({row.index, {row.speed, row.inOctets, row.outOctets}});
+    }
+    if (!kept) {
+        entries.push_back(*keepText);
+        mapping.push_back(*keep);
+    }
+    if (entries.size() > kMaxEntries) {
+        // The first kMaxEntries are listed; an adapter that must stay takes the last place.
+        if (keep != nullptr) {
+            std::size_t keepAt = 0;
+            while (keepAt < mapping.size() && mapping[keepAt].index != keep->index) {
+                ++keepAt;
+            }
+            if (keepAt >= kMaxEntries) {
+                entries[kMaxEntries - 1] = *keepText;
+                mapping[kMaxEntries - 1] = *keep;
+            }
+        }
+        entries.resize(kMaxEntries);
+        mapping.resize(kMaxEntries);
+    }
+    m_entries = std::move(entries);
+    m_mapping = std::move(mapping);
+}
+
+int CAdapterList::SelectionFor(int storedNetwork) const {
+    if (m_entries.empty()) {
+        return -1;
+    }
+    if (storedNetwork >= 0 && static_cast<std::size_t>(storedNetwork) < m_entries.size()) {
+        return storedNetwork;
+    }
+    return 0;
+}
+
+fb::IfCounters CAdapterList::ReadSelectedRow(int selected) {
+    const int position = SelectionFor(selected);
+    if (position < 0) {
+        return {};
+    }
+    Entry& entry = m_mapping[static_cast<std::size_t>(position)];
+    fb::IfCounters fresh = entry.last;
+    if (m_table.ReadCounters(entry.index, fresh)) {
+        entry.last = fresh;
+    }
+    return entry.last;
+}
+
+std::uint32_t CAdapterList::InterfaceIndexAt(int position) const {
+    if (position < 0 || static_cast<std::size_t>(position) >= m_mapping.size()) {
+        return 0;
+    }
+    return m_mapping[static_cast<std::size_t>(position)].index;
+}
+
+int CAdapterList::PositionOf(std::uint32_t index) const {
+    for (std::size_t i = 0; i < m_mapping.size(); ++i) {
+        if (m_mapping[i].index == index) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int CAdapterList::Reload(int selected) {
+    const int position = SelectionFor(selected);
+    std::vector<fb::IfRow> rows;
+    if (!m_table.ReadTable(rows)) {
+        return position;
+    }
+    if (position < 0) {
+        Build(rows, nullptr, nullptr);
+        return SelectionFor(0);
+    }
+    const Entry keep = m_mapping[static_cast<std::size_t>(position)];
+    const std::string keepText = m_entries[static_cast<std::size_t>(position)];
+    Build(rows, &keep, &keepText);
+    return PositionOf(keep.index);
+}
+
+std::string CAdapterList::EntryText(const std::string& description, std::uint32_t speed) {
+    std::string_view text(description);
+    text = text.substr(0, text.find('\0'));
+    text = text.substr(0, BoundaryAtOrBelow(text, kDescriptionBytes));
+    text = text.substr(0, PrefixBytes(text, kDescriptionChars));
+
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", static_cast<int>(speed >> 20));
+    std::string entry;
+    entry.reserve(text.size() + 20);
+    entry += ' ';
+    entry += text;
+    entry += ' ';
+    entry += number;
+    entry += " Mb";
+    return entry;
+}
+
+bool CAdapterList::IsListed(const std::string& entryText) {
+    const std::string_view text(entryText);
+    if (text.starts_with(" WAN ") || text.starts_with(" isatap.")) {
+        return false;
+    }
+    return text.find("Loopback") == std::string_view::npos;
+}
+
+std::uint32_t CAdapterList::SpeedDivisor(std::uint32_t speed) {
+    return std::max<std::uint32_t>(1, speed / 16000);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "platform/InterfaceTable.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The adapter list of the main window without its widgets: the interface table as it was read,
+// the texts of the adapter combo box, and the mapping from each entry to the adapter it shows.
+// An entry stays bound to its adapter's identity (the interface index), so adapters that come
+// and go elsewhere in the table never make an entry read another adapter's counters.
+class CAdapterList {
+public:
+    enum class LoadResult {
+        Loaded,         // the table was read; Entries() holds the listed adapters (maybe none)
+        NoTable,        // the table could not be read; no entries
+        FacilityMissing // the interface table facility itself is missing; nothing was read
+    };
+
+    static constexpr std::size_t kMaxEntries = 256;       // room of the selected-adapter mapping
+    static constexpr std::size_t kDescriptionChars = 38;  // characters of a description shown
+    static constexpr std::size_t kDescriptionBytes = 255; // longest description a row can hold
+
+    explicit CAdapterList(fb::IInterfaceTable& table);
+
+    // Reads the table and builds the entries: the rows that pass the filter, in table order,
+    // at most kMaxEntries of them.
+    LoadResult LoadInterfaceTable();
+
+    // The texts of the entries, in list order.
+    const std::vector<std::string>& Entries() const { return m_entries; }
+
+    // The entry to select for a stored position: that position when it is a listed entry, else
+    // the first entry; -1 when nothing is listed.
+    int SelectionFor(int storedNetwork) const;
+
+    // Refreshes the adapter shown at `selected` (a position that is not listed means the first
+    // entry) and returns its counters. An adapter that can no longer be read keeps its last
+    // values; with no entries at all the counters are zero. Allocates nothing.
+    fb::IfCounters ReadSelectedRow(int selected);
+
+    // The interface index of the adapter at `position`; 0 when the position is not listed.
+    std::uint32_t InterfaceIndexAt(int position) const;
+
+    // The position of the entry that shows interface `index`; -1 when none does.
+    int PositionOf(std::uint32_t index) const;
+
+    // Rebuilds the entries from a fresh read of the table, for use after the system reports
+    // that interfaces came or went. The adapter at `selected` keeps its entry even when it has
+    // vanished (showing its last values). Returns that adapter's new position (-1 when nothing
+    // is listed). When the table cannot be read the entries stay as they were.
+    int Reload(int selected);
+
+    // " <description cut to 38 characters> <speed >> 20> Mb"
+    static std::string EntryText(const std::string& description, std::uint32_t speed);
+
+    // False for entry texts of wide-area, ISATAP and loopback rows (case-sensitive).
+    static bool IsListed(const std::string& entryText);
+
+    // speed / 16000, at least 1: turns a byte count over 500 ms into thousandths of the speed.
+    static std::uint32_t SpeedDivisor(std::uint32_t speed);
+
+private:
+    struct Entry {
+        std::uint32_t index = 0; // the adapter's identity
+        fb::IfCounters last;     // its last good counters
+    };
+
+    // Builds entries from `rows`; `keep` (when not null) is an entry to keep even when absent.
+    void Build(const std::vector<fb::IfRow>& rows, const Entry* keep, const std::string* keepText);
+
+    fb::IInterfaceTable& m_table;
+    std::vector<std::string> m_entries;
+    std::vector<Entry> m_mapping; // parallel to m_entries
+};

@@ -1,0 +1,74 @@
+#include "net/HistogramCtrl.h"
+
+#include <QPainter>
+#include <QPalette>
+#include <qdrawutil.h>
+
+CHistogramCtrl::CHistogramCtrl(fb::HistogramDrawing drawing)
+    : m_core(drawing) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::TabFocus);
+    connect(&m_timer, &QTimer::timeout, this, &CHistogramCtrl::Tick);
+}
+
+bool CHistogramCtrl::Create(const QRect& rect, QWidget* parent, int id) {
+    if (m_core.HasImage()) {
+        return false;
+    }
+    setParent(parent);
+    setGeometry(rect);
+    m_id = id;
+    show();
+    if (!m_core.BuildImage(rect.width() - 2 * kEdge, rect.height() - 2 * kEdge)) {
+        return false;
+    }
+    update();
+    m_updatePeriod = kFirstPeriod;
+    m_timer.start(m_updatePeriod);
+    return true;
+}
+
+void CHistogramCtrl::SetRange(int lower, int upper) {
+    m_core.SetRange(lower, upper);
+}
+
+int CHistogramCtrl::SetSpeed(int periodMs) {
+    const int previous = m_updatePeriod;
+    m_updatePeriod = periodMs;
+    m_timer.stop();
+    // A negative period is no period: the timer stays stopped.
+    if (periodMs > 0) {
+        m_timer.start(periodMs);
+    }
+    return previous;
+}
+
+void CHistogramCtrl::SetPens(int width, QRgb colour) {
+    m_core.SetPens(width, colour);
+}
+
+void CHistogramCtrl::AddValues(std::uint32_t first, std::uint32_t second) {
+    m_core.AddValues(first, second);
+}
+
+void CHistogramCtrl::Tick() {
+    if (!m_core.HasImage()) {
+        return;
+    }
+    m_core.Tick();
+    update();
+}
+
+void CHistogramCtrl::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    // The sunken client edge: two pixels per side, shadow outside and dark line inside on the
+    // top and left, light on the bottom and right.
+    qDrawWinPanel(&painter, rect(), palette(), true);
+    const QImage& image = m_core.Image();
+    if (!image.isNull()) {
+        painter.drawImage(QPoint(kEdge, kEdge), image);
+    } else {
+        painter.fillRect(rect().adjusted(kEdge, kEdge, -kEdge, -kEdge),
+                         palette().color(QPalette::Window));
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "net/HistogramCore.h"
+
+#include <QImage>
+#include <QRect>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+
+class QPaintEvent;
+
+// The acceleration graph of the main window: two scrolling line plots over a grid, drawn by
+// fb::HistogramCore into an off-screen image that the paint handler copies inside a 2-pixel
+// sunken edge. A timer of its own turns the values added since the last tick into one point per
+// series and redraws the image.
+class CHistogramCtrl : public QWidget {
+    Q_OBJECT
+
+public:
+    // Width of the sunken edge around the client area, per side.
+    static constexpr int kEdge = 2;
+    static constexpr int kFirstPeriod = 500;
+
+    explicit CHistogramCtrl(fb::HistogramDrawing drawing = fb::HistogramDrawing::Direct);
+
+    // Becomes a child of parent at rect (parent coordinates) with the control id, builds the first
+    // image of the client size (rect minus the edge) and starts the timer at 500 ms. Fails when
+    // called twice or when the client area is empty; the control then draws nothing but its edge
+    // and its ticks do nothing.
+    bool Create(const QRect& rect, QWidget* parent, int id);
+    void SetRange(int lower, int upper);
+    // Stops the timer and, for a period above 0, starts it again with that period. Returns the
+    // previous period.
+    int SetSpeed(int periodMs);
+    void SetPens(int width, QRgb colour);
+    void AddValues(std::uint32_t first, std::uint32_t second);
+    // One timer tick.
+    void Tick();
+    // The off-screen image (null before a successful Create).
+    const QImage& Image() const { return m_core.Image(); }
+
+    int ControlId() const { return m_id; }
+    int UpdatePeriod() const { return m_updatePeriod; }
+    bool IsRunning() const { return m_timer.isActive(); }
+    const fb::HistogramCore& Core() const { return m_core; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int m_updatePeriod = 0;
+    int m_id = 0;
+    fb::HistogramCore m_core;
+    QTimer m_timer;
+};

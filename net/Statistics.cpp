@@ -1,0 +1,65 @@
+#include "net/Statistics.h"
+
+#include <cstdio>
+#include <new>
+#include <utility>
+
+std::string CDuration::Tick() {
+    ++seconds;
+    if (seconds == 60) {
+        ++minutes;
+        seconds = 0;
+    }
+    if (minutes == 60) {
+        ++hours;
+        minutes = 0;
+    }
+    return Text();
+}
+
+std::string CDuration::Text() const {
+    char text[64];
+    std::snprintf(text, sizeof text, " %2d hrs : %2d mins : %2d secs", hours, minutes, seconds);
+    return text;
+}
+
+std::string StatisticsTexts::CounterText(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, " %u ", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string StatisticsTexts::TypeText(std::uint32_t flags) {
+    std::string text;
+    if ((flags & fb::kConnectionLan) != 0) {
+        text += " LAN ";
+    }
+    if ((flags & fb::kConnectionModem) != 0) {
+        text += " Modem ";
+    }
+    if ((flags & fb::kConnectionOffline) != 0) {
+        text += " Offline ";
+    }
+    if ((flags & fb::kConnectionProxy) != 0) {
+        text += " Proxy ";
+    }
+    return text;
+}
+
+bool StatisticsTexts::Update(const fb::IfCounters& counters, fb::IConnectionState& connection) {
+    try {
+        std::string newSent = CounterText(counters.outOctets);
+        std::string newReceived = CounterText(counters.inOctets);
+        std::uint32_t flags = 0;
+        const bool connected = connection.GetConnectedState(flags);
+        std::string newType = connected ? TypeText(flags) : type;
+        std::string newStatus = connected ? " Connected" : "N/A";
+        sent = std::move(newSent);
+        received = std::move(newReceived);
+        type = std::move(newType);
+        status = std::move(newStatus);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "platform/Registry.h"
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+// The catalogue of known P2P clients and the stored client choice. No window of it is ever
+// created: callers construct one on the stack, run the probes, read the path slots of the
+// clients found and let it go.
+class CFindP2PDlg {
+public:
+    // The size of the buffer a probe reads each registry value into, terminating zero included.
+    static constexpr std::size_t kValueBufferSize = 256;
+    // Read buffers of the stored choice, terminating zero included.
+    static constexpr std::size_t kAppNameBufferSize = 50;
+    static constexpr std::size_t kAppPathBufferSize = 1000;
+
+    // One row of the client table: its display name, its probe (1 = found, 0 = not found) and
+    // the path slot the probe fills.
+    struct Client {
+        const char* displayName;
+        int (CFindP2PDlg::*probe)();
+        std::string CFindP2PDlg::*path;
+    };
+    static constexpr std::size_t kClientCount = 18;
+    // The eighteen rows in their fixed order: the order the probes run and the list shows.
+    static std::span<const Client, kClientCount> Clients();
+
+    explicit CFindP2PDlg(fb::IRegistry& registry);
+
+    // The probes, one per client, in table order.
+    int FindAresGalaxy();
+    int FindAzureus();
+    int FindBearFlix();
+    int FindBearShare();
+    int FindBitComet();
+    int FindBitTorrent();
+    int FindDCPlusPlus();
+    int FindEmule();
+    int FindEdonkey();
+    int FindFrostWire();
+    int FindImesh();
+    int FindKazaa();
+    int FindLimeWire();
+    int FindMorpheus();
+    int FindShareaza();
+    int FindUTorrent();
+    int FindWarez();
+    int FindWinMx();
+
+    // The stored choice under HKCU "SOFTWARE\Flowbright": "APP_NAME" and "APP_PATH". Reads give
+    // an empty string on any failure; writes store REG_SZ with the terminating zero and report
+    // nothing.
+    std::string ReadAppName();
+    std::string ReadAppPath();
+    void WriteAppName(const std::string& name);
+    void WriteAppPath(const std::string& path);
+
+    // Path slots: empty at construction, replaced whole by a probe that finds its client.
+    std::string m_aresGalaxyPath;
+    std::string m_azureusPath;
+    std::string m_bearFlixPath;
+    std::string m_bearSharePath;
+    std::string m_bitCometPath;
+    std::string m_bitTorrentPath;
+    std::string m_dcPlusPlusPath;
+    std::string m_emulePath;
+    std::string m_edonkeyPath;
+    std::string m_frostWirePath;
+    std::string m_imeshPath;
+    std::string m_kazaaPath;
+    std::string m_limeWirePath;
+    std::string m_morpheusPath;
+    std::string m_shareazaPath;
+    std::string m_uTorrentPath;
+    std::string m_warezPath;
+    std::string m_winMxPath;
+
+    // How a probe turns the value it read into a path.
+    enum class Trim {
+        None,                    // the value whole
+        CutAtLastBackslash,      // up to (not including) the last backslash
+        CutThenDropOpeningQuote, // as above, then without the quotation mark it starts with
+        DropQuotes,              // without the quotation marks around it
+    };
+    struct Alternative {
+        fb::RegRoot root;
+        const char* key;
+        const char* valueName; // empty: the key's default value
+        Trim trim;
+        const char* executable; // appended after a backslash; null: the trimmed value whole
+    };
+
+    // Applies a trimming rule. Cutting a value that holds no backslash gives no path (false):
+    // no folder can be derived from it. The quotation marks of a quoted command or icon path
+    // are removed; an unquoted value keeps its first and last characters, so that its drive
+    // letter and extension survive.
+    static bool ApplyTrim(Trim trim, std::string& text);
+
+private:
+    int Probe(std::span<const Alternative> alternatives, std::string& slot);
+    std::string ReadChoice(const char* valueName, std::size_t bufferSize);
+    void WriteChoice(const char* valueName, const std::string& text);
+
+    fb::IRegistry& m_registry;
+};

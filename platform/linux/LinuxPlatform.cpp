@@ -1,0 +1,50 @@
+#include "platform/linux/LinuxPlatform.h"
+
+#include "platform/linux/AddressTable.h"
+#include "platform/linux/IniProfile.h"
+#include "platform/linux/NetConnectionState.h"
+#include "platform/linux/NetlinkInterfaceTable.h"
+#include "platform/linux/PacketSocket.h"
+#include "platform/linux/Process.h"
+#include "platform/linux/Registry.h"
+#include "platform/linux/Shell.h"
+#include "platform/linux/TrayHostQt.h"
+#include "platform/linux/WineFileSystem.h"
+#include "platform/linux/WinePaths.h"
+
+namespace fb::linux_impl {
+
+struct LinuxPlatform::Parts {
+    FileRegistry registry{FileRegistry::DefaultPaths()};
+    Shell shell{WinePaths(WinePaths::DefaultPrefix())};
+    ProcessInfo process;
+    IniProfile profile;
+    MessageBox messageBox;
+    ComponentFactory components;
+    NetlinkInterfaceTable interfaces;
+    NetConnectionState connection;
+    AddressTable addresses;
+    PacketSocketFactory packetSockets;
+    FileSystem files{WinePaths(WinePaths::DefaultPrefix())};
+    QtTrayHost tray;
+};
+
+LinuxPlatform::LinuxPlatform()
+    : m_parts(std::make_unique<Parts>()) {
+    m_ports.registry = &m_parts->registry;
+    m_ports.shell = &m_parts->shell;
+    m_ports.process = &m_parts->process;
+    m_ports.profile = &m_parts->profile;
+    m_ports.messageBox = &m_parts->messageBox;
+    m_ports.components = &m_parts->components;
+    m_ports.interfaces = &m_parts->interfaces;
+    m_ports.connection = &m_parts->connection;
+    m_ports.addresses = &m_parts->addresses;
+    m_ports.packetSockets = &m_parts->packetSockets;
+    m_ports.files = &m_parts->files;
+    m_ports.tray = &m_parts->tray;
+}
+
+LinuxPlatform::~LinuxPlatform() = default;
+
+} // namespace fb::linux_impl

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/InterfaceTable.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct mnl_socket;
+struct udev;
+class QSocketNotifier;
+
+namespace fb::linux_impl {
+
+// The interface table from the kernel's routing netlink: one row per link of the network
+// namespace the object was made in, in interface-index order. Counters are the links' 64-bit
+// byte counters cut to 32 bits; the speed comes from sysfs; the description is the hardware
+// model where udev's hardware database knows it, else the interface name, with loopback links
+// described as "Loopback (<name>)" and point-to-point or tunnel links as "WAN <name>".
+class NetlinkInterfaceTable : public IInterfaceTable {
+public:
+    struct Options {
+        std::string sysClassNet = "/sys/class/net"; // where <name>/speed and <name>/ifindex are
+        bool useHardwareDatabase = true;            // ask udev for hardware models
+    };
+
+    NetlinkInterfaceTable();
+    explicit NetlinkInterfaceTable(Options options);
+    ~NetlinkInterfaceTable() override;
+    NetlinkInterfaceTable(const NetlinkInterfaceTable&) = delete;
+    NetlinkInterfaceTable& operator=(const NetlinkInterfaceTable&) = delete;
+
+    bool Available() override;
+    bool ReadTable(std::vector<IfRow>& rows) override;
+    bool ReadCounters(std::uint32_t index, IfCounters& counters) override;
+
+    // Watches the kernel's link notifications; `handler` runs on the thread that installed it
+    // (which needs a Qt event loop) when a link appears, disappears or is renamed.
+    void SetChangeHandler(std::function<void()> handler) override;
+
+    // The description of a link from its name, ARPHRD_* type, IFF_* flags and hardware model
+    // (empty when unknown).
+    static std::string Describe(const std::string& name, unsigned type, unsigned flags,
+                                const std::string& model);
+
+    // Bits per second from the text of a sysfs speed file (megabits per second): clamped to
+    // 32 bits; 0 for "-1", garbage or nothing.
+    static std::uint32_t SpeedFromText(const char* text, std::size_t length);
+
+private:
+    struct SocketCloser {
+        void operator()(mnl_socket* socket) const;
+    };
+    using Socket = std::unique_ptr<mnl_socket, SocketCloser>;
+    std::string HardwareModel(const std::string& name, std::uint32_t index) const;
+    bool SysfsNameMatches(const char* name, std::uint32_t index) const;
+    std::uint32_t ReadSpeedOnce(const std::string& name, std::uint32_t index) const;
+    std::uint32_t CachedSpeed(const char* name, std::uint32_t index);
+    void CloseSpeedFile();
+    void DrainNotifications();
+    void StopWatching();
+
+    Options m_options;
+    Socket m_query;
+    unsigned m_queryPort = 0;
+    unsigned m_seq = 0;
+    std::unique_ptr<char[]> m_buffer; // the reply of a one-link request, allocated once
+    std::size_t m_bufferSize = 0;
+    struct udev* m_udev = nullptr;
+
+    // The speed file of the link read last, kept open and read again at offset 0.
+    int m_speedFd = -1;
+    std::uint32_t m_speedIndex = 0;
+    char m_speedName[16] = {};
+
+    // Link notifications.
+    Socket m_events;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::function<void()> m_handler;
+    std::vector<std::pair<std::uint32_t, std::string>> m_known; // links seen, by index
+    bool m_dispatching = false;
+};
+
+} // namespace fb::linux_impl

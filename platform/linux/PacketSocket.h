@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/PacketSocket.h"
+
+namespace fb::linux_impl {
+
+// An owned file descriptor, closed exactly once.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd)
+        : m_fd(fd) {}
+    ~UniqueFd();
+    UniqueFd(UniqueFd&& other) noexcept
+        : m_fd(other.Release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// A receive-all IPv4 socket: an AF_PACKET datagram socket (data from the IP header on) for
+// every protocol, bound to one interface with promiscuous membership, keeping IPv4 packets in
+// both directions. On loopback, where each packet passes twice, the outgoing copy is dropped.
+// An eventfd wakes a pending receive.
+class PacketSocket : public IPacketSocket {
+public:
+    PacketSocket(UniqueFd socket, UniqueFd wake, bool loopback);
+
+    Result Receive(std::uint8_t* buffer, std::size_t size, std::size_t& length) override;
+    void Wake() override;
+    void Rearm() override;
+
+private:
+    UniqueFd m_socket;
+    UniqueFd m_wake;
+    bool m_loopback;
+};
+
+// Opens PacketSockets on the interface that owns a local IPv4 address. Needs CAP_NET_RAW;
+// without it Open returns null.
+class PacketSocketFactory : public IPacketSocketFactory {
+public:
+    std::unique_ptr<IPacketSocket> Open(std::uint32_t address) override;
+};
+
+} // namespace fb::linux_impl

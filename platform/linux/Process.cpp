@@ -1,0 +1,50 @@
+#include "platform/linux/Process.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cerrno>
+#include <climits>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace fb::linux_impl {
+
+std::string ProcessInfo::ModuleFileName() {
+    std::vector<char> buffer(PATH_MAX);
+    for (;;) {
+        const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0)
+            return {};
+        if (static_cast<std::size_t>(length) < buffer.size())
+            return std::string(buffer.data(), static_cast<std::size_t>(length));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string ProcessInfo::CurrentDirectory() {
+    std::vector<char> buffer(PATH_MAX);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    return std::string(buffer.data());
+}
+
+std::unique_ptr<IDispatchObject> ComponentFactory::CreateByProgId(const std::string&) {
+    return nullptr;
+}
+
+int MessageBox::Show(const std::string& text, const std::string& caption, unsigned type) {
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(QString::fromStdString(caption));
+    box.setText(QString::fromStdString(text));
+    box.setIcon((type & kMbIconError) != 0 ? QMessageBox::Critical : QMessageBox::NoIcon);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return kIdOk;
+}
+
+} // namespace fb::linux_impl

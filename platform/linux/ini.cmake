@@ -1,0 +1,4 @@
+# INI files with the private-profile rules, on real files.
+fb_add_library(fb_linux_ini
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/IniProfile.cpp ${CMAKE_CURRENT_LIST_DIR}/IniProfile.h
+  LIBS fb_platform)

@@ -1,0 +1,8 @@
+# The registry on Linux: a file store in Wine's text format, the Wine prefix beneath it, and the
+# start-up entry kept as an XDG autostart entry.
+fb_add_library(fb_linux_registry
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/Registry.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/RegistryAutostart.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/RegistryFiles.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/RegistryText.cpp
+  LIBS fb_platform Qt6::Core)

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QIcon>
+
+namespace res {
+
+// The application icon (resource 128) in every size the desktop asks for.
+QIcon ApplicationIcon();
+
+} // namespace res

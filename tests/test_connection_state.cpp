@@ -1,0 +1,481 @@
+#include "platform/linux/NetConnectionState.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QProcess>
+#include <QVariantMap>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+
+using fb::linux_impl::NetConnectionState;
+
+#if defined(__SANITIZE_THREAD__)
+// Qt and libdbus are not built for ThreadSanitizer: it cannot see their own locking, and reports
+// messages that Qt hands to its D-Bus thread as races. None of this test's code runs off the
+// main thread.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libdbus-1.so\n"
+           "race:libQt6DBus.so\n"
+           "race:libQt6Core.so\n";
+}
+#endif
+
+namespace {
+
+QCoreApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_connection_state";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+template <typename F> bool PumpUntil(F done, int ms = 5000) {
+    App();
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return done();
+}
+
+// Sets (or unsets, with nullopt) an environment variable and restores it when it goes.
+class EnvGuard {
+public:
+    EnvGuard(const char* name, std::optional<std::string> value)
+        : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        if (value) {
+            setenv(name, value->c_str(), 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~EnvGuard() {
+        if (m_old) {
+            setenv(m_name.c_str(), m_old->c_str(), 1);
+        } else {
+            unsetenv(m_name.c_str());
+        }
+    }
+    EnvGuard(const EnvGuard&) = delete;
+    EnvGuard& operator=(const EnvGuard&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "fb-connection-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) {
+            m_path = pattern;
+        }
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!m_path.empty()) {
+            std::filesystem::remove_all(m_path, ignored);
+        }
+    }
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+void WriteFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
+const char* const kRouteHeader = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask"
+                                 "\t\tMTU\tWindow\tIRTT\n";
+const char* const kProxyVariables[] = {"http_proxy", "https_proxy", "all_proxy",
+                                       "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"};
+
+// The routing fallback against a fake /proc and /sys, with no proxy in the environment and a
+// desktop configuration directory of its own.
+class RouteFallbackTest : public ::testing::Test {
+protected:
+    TempDir root;
+    std::vector<std::unique_ptr<EnvGuard>> env;
+
+    void SetUp() override {
+        ASSERT_FALSE(root.Path().empty());
+        for (const char* name : kProxyVariables) {
+            env.push_back(std::make_unique<EnvGuard>(name, std::nullopt));
+        }
+        std::filesystem::create_directories(Proc() / "net");
+        std::filesystem::create_directories(Config());
+    }
+
+    std::filesystem::path Proc() const { return root.Path() / "proc"; }
+    std::filesystem::path Sys() const { return root.Path() / "sys"; }
+    std::filesystem::path Config() const { return root.Path() / "config"; }
+
+    void Routes(const std::string& lines) {
+        WriteFile(Proc() / "net" / "route", std::string(kRouteHeader) + lines);
+    }
+    void Routes6(const std::string& lines) { WriteFile(Proc() / "net" / "ipv6_route", lines); }
+    void Link(const std::string& name, int type, const std::string& uevent = "") {
+        WriteFile(Sys() / "class" / "net" / name / "type", std::to_string(type) + "\n");
+        WriteFile(Sys() / "class" / "net" / name / "uevent", uevent);
+    }
+
+    NetConnectionState::Options Options() const {
+        NetConnectionState::Options options;
+        options.procRoot = Proc().string();
+        options.sysRoot = Sys().string();
+        options.useNetworkManager = false;
+        options.configHome = Config().string();
+        return options;
+    }
+
+    bool Query(std::uint32_t& flags) {
+        NetConnectionState state(Options());
+        return state.GetConnectedState(flags);
+    }
+};
+
+TEST_F(RouteFallbackTest, NoRoutingTablesMeansNotConnected) {
+    std::filesystem::remove_all(Proc());
+    std::uint32_t flags = 0xFF;
+    EXPECT_FALSE(Query(flags));
+    EXPECT_EQ(flags, 0u);
+}
+
+TEST_F(RouteFallbackTest, OnlyLocalRoutesMeanNotConnected) {
+    Routes("eth0\t0002A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n");
+    std::uint32_t flags = 0;
+    EXPECT_FALSE(Query(flags));
+}
+
+TEST_F(RouteFallbackTest, DefaultRouteOverEthernetIsLan) {
+    Routes("eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
+    Link("eth0", 1);
+    std::uint32_t flags = 0;
+    EXPECT_TRUE(Query(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+}
+
+TEST_F(RouteFallbackTest, DefaultRouteOfLowestMetricDecidesTheKind) {
+    Routes("eth0\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
+           "ppp0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n");
+    Link("eth0", 1);
+    Link("ppp0", 512);
+    std::uint32_t flags = 0;
+    EXPECT_TRUE(Query(flags));
+    EXPECT_EQ(flags, fb::kConnectionModem);
+}
+
+TEST_F(RouteFallbackTest, WwanLinkIsAModem) {
+    Routes("wwan0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n");
+    Link("wwan0", 65534, "DEVTYPE=wwan\nINTERFACE=wwan0\nIFINDEX=5\n");
+    std::uint32_t flags = 0;
+    EXPECT_TRUE(Query(flags));
+    EXPECT_EQ(flags, fb::kConnectionModem);
+}
+
+TEST_F(RouteFallbackTest, RoutesThatAreDownOrRejectOrOnLoopbackDoNotCount) {
+    Routes("eth0\t00000000\t010200C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n"
+           "eth1\t00000000\t00000000\t0201\t0\t0\t0\t00000000\t0\t0\t0\n"
+           "lo\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n");
+    std::uint32_t flags = 0;
+    EXPECT_FALSE(Query(flags));
+}
+
+TEST_F(RouteFallbackTest, Ipv6DefaultRouteCountsAndTheLoopbackRejectRouteDoesNot) {
+    Routes("");
+    const std::string zero(32, '0');
+    Routes6(zero + " 00 " + zero + " 00 " + zero + " ffffffff 00000001 00000000 00200200 lo\n");
+    std::uint32_t flags = 0;
+    EXPECT_FALSE(Query(flags));
+    Routes6(zero + " 00 " + zero +
+            " 00 fe800000000000000000000000000001 00000400 00000001 "
+            "00000000 00450003   eth0\n" +
+            zero + " 00 " + zero + " 00 " + zero + " ffffffff 00000001 00000000 00200200 lo\n");
+    Link("eth0", 1);
+    EXPECT_TRUE(Query(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+}
+
+TEST_F(RouteFallbackTest, MalformedAndHostileLinesAreIgnored) {
+    Routes("garbage\n\n\t\t\n"
+           "../../etc\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"
+           "eth0\t00000000\t010200C0\tzz\t0\t0\t0\t00000000\t0\t0\t0\n"
+           "eth0\t00000000\n" +
+           std::string(100000, 'x') + "\n");
+    Routes6("short line\n" + std::string(40, '0') + " 00\n");
+    std::uint32_t flags = 0;
+    EXPECT_FALSE(Query(flags));
+}
+
+TEST_F(RouteFallbackTest, MissingSysfsEntryOfTheLinkMeansLan) {
+    Routes("enp1s0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
+    std::uint32_t flags = 0;
+    EXPECT_TRUE(Query(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+}
+
+TEST_F(RouteFallbackTest, ProxyFromEnvironmentInEitherCase) {
+    Routes("eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
+    std::uint32_t flags = 0;
+    for (const char* name : kProxyVariables) {
+        EnvGuard proxy(name, "http://proxy.example:3128");
+        EXPECT_TRUE(Query(flags)) << name;
+        EXPECT_EQ(flags, fb::kConnectionLan | fb::kConnectionProxy) << name;
+    }
+    EnvGuard empty("http_proxy", "  ");
+    EXPECT_TRUE(Query(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+}
+
+TEST_F(RouteFallbackTest, DesktopProxySettingIsReadAgainWhenItChanges) {
+    Routes("eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
+    NetConnectionState state(Options());
+    std::uint32_t flags = 0;
+    EXPECT_TRUE(state.GetConnectedState(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+
+    const auto file = Config() / "kioslaverc";
+    WriteFile(file,
+              "[Other]\nProxyType=1\n[Proxy Settings]\nProxyType=1\nhttpProxy=http://p 8080\n");
+    EXPECT_TRUE(state.GetConnectedState(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan | fb::kConnectionProxy);
+
+    WriteFile(file, "[Proxy Settings]\nProxyType=0\n");
+    EXPECT_TRUE(state.GetConnectedState(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+
+    // Only the [Proxy Settings] section counts.
+    WriteFile(file, "[Other]\nProxyType=1\n");
+    EXPECT_TRUE(state.GetConnectedState(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+
+    std::filesystem::remove(file);
+    EXPECT_TRUE(state.GetConnectedState(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+}
+
+TEST(ConnectionType, ModemTypesOfNetworkManager) {
+    for (const char* type : {"gsm", "cdma", "bluetooth", "pppoe", "adsl", "wwan"}) {
+        EXPECT_TRUE(NetConnectionState::IsModemConnectionType(QString::fromLatin1(type))) << type;
+    }
+    for (const char* type : {"802-3-ethernet", "802-11-wireless", "vpn", "wireguard", ""}) {
+        EXPECT_FALSE(NetConnectionState::IsModemConnectionType(QString::fromLatin1(type))) << type;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// NetworkManager on a private bus
+
+// The NetworkManager object as far as the connection state reads it.
+class FakeNetworkManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.NetworkManager")
+    Q_PROPERTY(uint State READ State)
+    Q_PROPERTY(uint Connectivity READ Connectivity)
+    Q_PROPERTY(QString PrimaryConnectionType READ PrimaryConnectionType)
+
+public:
+    uint state = 70;
+    uint connectivity = 4;
+    QString type = QStringLiteral("802-3-ethernet");
+    int reads = 0;
+
+    uint State() {
+        ++reads;
+        return state;
+    }
+    uint Connectivity() const { return connectivity; }
+    QString PrimaryConnectionType() const { return type; }
+};
+
+class NetworkManagerTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    QProcess daemon;
+    QString address;
+    std::optional<QDBusConnection> service;
+    FakeNetworkManager manager;
+    std::vector<std::unique_ptr<EnvGuard>> env;
+
+    void SetUp() override {
+        App();
+        for (const char* name : kProxyVariables) {
+            env.push_back(std::make_unique<EnvGuard>(name, std::nullopt));
+        }
+        const std::filesystem::path socket = dir.Path() / "bus";
+        const std::filesystem::path config = dir.Path() / "bus.conf";
+        WriteFile(
+            config,
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig><type>custom</type><listen>unix:path=" +
+                socket.string() +
+                "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/>"
+                "<allow receive_sender=\"*\"/></policy></busconfig>\n");
+        daemon.setProgram(QStringLiteral("dbus-daemon"));
+        daemon.setArguments(
+            {QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+             QStringLiteral("--config-file=") + QString::fromStdString(config.string())});
+        daemon.start();
+        if (!daemon.waitForStarted(5000)) {
+            GTEST_SKIP() << "dbus-daemon cannot be started";
+        }
+        ASSERT_TRUE(PumpUntil([&] { return std::filesystem::exists(socket); }))
+            << "the private bus did not come up";
+        address = QStringLiteral("unix:path=") + QString::fromStdString(socket.string());
+        service = QDBusConnection::connectToBus(address, QStringLiteral("fake-network-manager"));
+        ASSERT_TRUE(service->isConnected());
+        ASSERT_TRUE(service->registerObject(QStringLiteral("/org/freedesktop/NetworkManager"),
+                                            &manager, QDBusConnection::ExportAllProperties));
+        ASSERT_TRUE(service->registerService(QStringLiteral("org.freedesktop.NetworkManager")));
+    }
+
+    void TearDown() override {
+        if (service) {
+            service->unregisterObject(QStringLiteral("/org/freedesktop/NetworkManager"));
+            service.reset();
+            QDBusConnection::disconnectFromBus(QStringLiteral("fake-network-manager"));
+        }
+        if (daemon.state() != QProcess::NotRunning) {
+            daemon.kill();
+            daemon.waitForFinished(5000);
+        }
+    }
+
+    NetConnectionState::Options Options() const {
+        NetConnectionState::Options options;
+        options.busAddress = address;
+        options.procRoot = (dir.Path() / "no-proc").string(); // no default route
+        options.sysRoot = (dir.Path() / "no-sys").string();
+        options.configHome = (dir.Path() / "config").string();
+        return options;
+    }
+
+    void Changed(const QVariantMap& properties) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            QStringLiteral("/org/freedesktop/NetworkManager"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+        signal << QStringLiteral("org.freedesktop.NetworkManager") << properties << QStringList();
+        ASSERT_TRUE(service->send(signal));
+    }
+
+    static bool Connected(NetConnectionState& state, std::uint32_t* flags = nullptr) {
+        std::uint32_t f = 0;
+        const bool connected = state.GetConnectedState(f);
+        if (flags != nullptr) {
+            *flags = f;
+        }
+        return connected;
+    }
+};
+
+TEST_F(NetworkManagerTest, AnswerIsFetchedOnceAndFollowsTheSignals) {
+    NetConnectionState state(Options());
+    ASSERT_TRUE(PumpUntil([&] { return state.HasNetworkManager(); }));
+    std::uint32_t flags = 0;
+    EXPECT_TRUE(Connected(state, &flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+
+    // Asking costs no bus call.
+    const int reads = manager.reads;
+    for (int i = 0; i < 100; ++i) {
+        Connected(state);
+    }
+    PumpUntil([] { return false; }, 100);
+    EXPECT_EQ(manager.reads, reads);
+
+    Changed({{QStringLiteral("State"), 20u}});
+    EXPECT_TRUE(PumpUntil([&] { return !Connected(state); }));
+
+    Changed({{QStringLiteral("State"), 60u},
+             {QStringLiteral("PrimaryConnectionType"), QStringLiteral("gsm")}});
+    ASSERT_TRUE(PumpUntil([&] { return Connected(state); }));
+    Connected(state, &flags);
+    EXPECT_EQ(flags, fb::kConnectionModem);
+
+    QDBusMessage stateChanged = QDBusMessage::createSignal(
+        QStringLiteral("/org/freedesktop/NetworkManager"),
+        QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("StateChanged"));
+    stateChanged << 40u;
+    ASSERT_TRUE(service->send(stateChanged));
+    EXPECT_TRUE(PumpUntil([&] { return !Connected(state); }));
+}
+
+TEST_F(NetworkManagerTest, LocalAndSiteStatesCountAsConnected) {
+    manager.state = 50;
+    NetConnectionState state(Options());
+    ASSERT_TRUE(PumpUntil([&] { return state.HasNetworkManager(); }));
+    EXPECT_TRUE(Connected(state));
+    manager.state = 30;
+    NetConnectionState disconnecting(Options());
+    ASSERT_TRUE(PumpUntil([&] { return disconnecting.HasNetworkManager(); }));
+    EXPECT_FALSE(Connected(disconnecting));
+}
+
+TEST_F(NetworkManagerTest, FallsBackToRoutesWhenNetworkManagerLeaves) {
+    NetConnectionState::Options options = Options();
+    options.procRoot = (dir.Path() / "proc").string();
+    WriteFile(dir.Path() / "proc" / "net" / "route",
+              std::string(kRouteHeader) +
+                  "ppp0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n");
+    WriteFile(dir.Path() / "no-sys" / "class" / "net" / "ppp0" / "type", "512\n");
+    options.procRoot = (dir.Path() / "proc").string();
+    NetConnectionState state(options);
+    ASSERT_TRUE(PumpUntil([&] { return state.HasNetworkManager(); }));
+    std::uint32_t flags = 0;
+    EXPECT_TRUE(Connected(state, &flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+
+    ASSERT_TRUE(service->unregisterService(QStringLiteral("org.freedesktop.NetworkManager")));
+    ASSERT_TRUE(PumpUntil([&] { return !state.HasNetworkManager(); }));
+    EXPECT_TRUE(Connected(state, &flags));
+    EXPECT_EQ(flags, fb::kConnectionModem);
+
+    ASSERT_TRUE(service->registerService(QStringLiteral("org.freedesktop.NetworkManager")));
+    EXPECT_TRUE(PumpUntil([&] { return state.HasNetworkManager(); }));
+}
+
+TEST_F(NetworkManagerTest, NoNetworkManagerOnTheBusMeansRoutes) {
+    ASSERT_TRUE(service->unregisterService(QStringLiteral("org.freedesktop.NetworkManager")));
+    NetConnectionState state(Options());
+    PumpUntil([] { return false; }, 300);
+    EXPECT_FALSE(state.HasNetworkManager());
+    EXPECT_FALSE(Connected(state));
+}
+
+TEST(NetworkManagerBus, UnreachableBusMeansRoutes) {
+    App();
+    NetConnectionState::Options options;
+    options.busAddress = QStringLiteral("unix:path=/nonexistent/flowbright/bus");
+    options.procRoot = "/nonexistent";
+    options.sysRoot = "/nonexistent";
+    NetConnectionState state(options);
+    std::uint32_t flags = 0;
+    EXPECT_FALSE(state.GetConnectedState(flags));
+    EXPECT_FALSE(state.HasNetworkManager());
+}
+
+} // namespace
+
+#include "test_connection_state.moc"

@@ -1,0 +1,386 @@
+#include "app/SwiftlaneDlg.h"
+#include "res/Resources.h"
+
+#include "fakes/FakeAddressTable.h"
+#include "fakes/FakeConnectionState.h"
+#include "fakes/FakeFileSystem.h"
+#include "fakes/FakeInterfaceTable.h"
+#include "fakes/FakeMessageBox.h"
+#include "fakes/FakePacketSocket.h"
+#include "fakes/FakeProcessInfo.h"
+#include "fakes/FakeRegistry.h"
+#include "fakes/FakeShell.h"
+#include "fakes/FakeTrayHost.h"
+#include "platform/Component.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using fb::RegRoot;
+
+namespace {
+
+const char* const kKey = "SOFTWARE\\Flowbright";
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_main_window";
+    static char* argv[] = {name};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest() {
+        App();
+        interfaces.AddRow(1, "Loopback (lo)", 0);
+        interfaces.AddRow(2, "Intel Ethernet Controller", 100000000, 1000, 2000);
+        interfaces.AddRow(5, "Realtek Wireless", 54000000, 0, 0);
+        addresses.addresses = {0x0100007FU, 0x0501A8C0U}; // 127.0.0.1, 192.168.1.5
+        platform.registry = &registry;
+        platform.shell = &shell;
+        platform.process = &process;
+        platform.messageBox = &messages;
+        platform.interfaces = &interfaces;
+        platform.connection = &connection;
+        platform.addresses = &addresses;
+        platform.packetSockets = &sockets;
+        platform.files = &files;
+        platform.tray = &tray;
+    }
+
+    ~MainWindowTest() override { dialog.reset(); }
+
+    // A stored, installed client: eMule in the Wine prefix.
+    void InstallEmule() {
+        registry.SetString(RegRoot::CurrentUser, "Software\\eMule", "Install Path",
+                           "C:\\Program Files\\eMule");
+        registry.SetString(RegRoot::CurrentUser, kKey, "APP_NAME", "Emule");
+        registry.SetString(RegRoot::CurrentUser, kKey, "APP_PATH",
+                           "C:\\Program Files\\eMule\\eMule.exe");
+        files.existing.insert("C:\\Program Files\\eMule\\eMule.exe");
+    }
+
+    bool Start() {
+        dialog = std::make_unique<CSwiftlaneDlg>(platform, mode);
+        return dialog->OnInitDialog();
+    }
+
+    QString Text(int id) const { return qobject_cast<QLabel*>(dialog->Control(id))->text(); }
+    QComboBox* Combo(int id) const { return qobject_cast<QComboBox*>(dialog->Control(id)); }
+    QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(dialog->Control(id)); }
+
+    fb::fakes::FakeRegistry registry;
+    fb::fakes::FakeShell shell;
+    fb::fakes::FakeProcessInfo process;
+    fb::fakes::FakeMessageBox messages;
+    fb::fakes::FakeInterfaceTable interfaces;
+    fb::fakes::FakeConnectionState connection;
+    fb::fakes::FakeAddressTable addresses;
+    fb::fakes::FakePacketSocketFactory sockets;
+    fb::fakes::FakeFileSystem files;
+    fb::fakes::FakeTrayHost tray;
+    fb::Platform platform;
+    std::atomic<std::int32_t> mode{0};
+    std::unique_ptr<CSwiftlaneDlg> dialog;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, ControlsStandAtTheirConvertedRectanglesInTemplateOrder) {
+    ASSERT_TRUE(Start());
+    // The dialog's size gives the base units it was laid out with.
+    const int baseX = (dialog->width() * 4 + 269 / 2) / 269;
+    const auto X = [&](int units) { return (units * baseX + 2) / 4; };
+    EXPECT_EQ(dialog->width(), X(269));
+    EXPECT_EQ(dialog->Control(res::IDC_QUIT)->geometry().left(), X(151));
+    EXPECT_EQ(dialog->Control(res::IDC_QUIT)->geometry().width(), X(102));
+    EXPECT_EQ(dialog->Control(res::IDC_GRAPH_FRAME)->geometry().left(), X(35));
+    EXPECT_EQ(dialog->Control(res::IDC_GRAPH_FRAME)->geometry().width(), X(229));
+    EXPECT_EQ(dialog->Control(res::IDC_RUN)->geometry().left(), X(217));
+    // Each label's text fits its control.
+    for (int id : {res::IDC_DURATION, res::IDC_SENT, res::IDC_TYPE}) {
+        auto* label = qobject_cast<QLabel*>(dialog->Control(id));
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(QStringLiteral(" 99 hrs : 59 mins : 59")),
+                  label->width() + (id == res::IDC_DURATION ? 0 : 1000));
+    }
+    // The tab order follows the template.
+    std::vector<QWidget*> chain;
+    QWidget* widget = dialog.get();
+    for (int step = 0; step < 500; ++step) {
+        widget = widget->nextInFocusChain();
+        if (widget == dialog.get())
+            break;
+        if (widget->focusPolicy() != Qt::NoFocus && widget->parentWidget() == dialog.get())
+            chain.push_back(widget);
+    }
+    std::vector<QWidget*> expected;
+    for (int id :
+         {res::IDC_CLIENT, res::IDC_RUN, res::IDC_ACCELERATE, res::IDC_QUIT, res::IDC_ADAPTER})
+        expected.push_back(dialog->Control(id));
+    std::vector<QWidget*> templateOrder;
+    for (QWidget* w : chain)
+        if (std::find(expected.begin(), expected.end(), w) != expected.end())
+            templateOrder.push_back(w);
+    EXPECT_EQ(templateOrder, expected);
+    // The graph lies over its placeholder.
+    EXPECT_EQ(dialog->Graph().geometry(), dialog->Control(res::IDC_GRAPH_FRAME)->geometry());
+}
+
+TEST_F(MainWindowTest, StartUpOrderWithNothingInstalled) {
+    ASSERT_TRUE(Start());
+    // The updater is the very first thing started.
+    ASSERT_FALSE(shell.calls.empty());
+    EXPECT_EQ(shell.calls[0].file, "UpdateApp.exe");
+    EXPECT_TRUE(messages.shown.empty());
+    // No client: one prompt row, both buttons disabled, sampling suspended, the mode on.
+    EXPECT_EQ(Combo(res::IDC_CLIENT)->count(), 1);
+    EXPECT_EQ(Combo(res::IDC_CLIENT)->itemText(0),
+              QStringLiteral("No P2P Application has been detected"));
+    EXPECT_FALSE(Button(res::IDC_RUN)->isEnabled());
+    EXPECT_FALSE(Button(res::IDC_ACCELERATE)->isEnabled());
+    EXPECT_TRUE(Button(res::IDC_ACCELERATE)->isChecked());
+    EXPECT_EQ(Button(res::IDC_ACCELERATE)->text(), QStringLiteral("Mode: Active\nPush to stop"));
+    EXPECT_EQ(mode.load(), 1);
+    EXPECT_FALSE(dialog->TimerActive(20));
+    EXPECT_FALSE(dialog->TimerActive(2));
+    EXPECT_TRUE(dialog->TimerActive(1));
+    EXPECT_EQ(Text(res::IDC_SCALE_TOP), QStringLiteral("1,0%"));
+    EXPECT_EQ(Text(res::IDC_SCALE_MIDDLE), QStringLiteral("0,5%"));
+    EXPECT_EQ(Text(res::IDC_SCALE_BOTTOM), QStringLiteral("0%"));
+    // Loopback is left out; the first listed adapter is selected.
+    EXPECT_EQ(Combo(res::IDC_ADAPTER)->count(), 2);
+    EXPECT_EQ(Combo(res::IDC_ADAPTER)->currentIndex(), 0);
+    EXPECT_EQ(QApplication::focusWidget() == nullptr ||
+                  QApplication::focusWidget() == dialog->Control(res::IDC_CLIENT) ||
+                  QApplication::focusWidget()->parentWidget() == dialog->Control(res::IDC_CLIENT),
+              true);
+}
+
+TEST_F(MainWindowTest, MissingInterfaceFacilityEndsWithItsMessage) {
+    interfaces.available = false;
+    EXPECT_FALSE(Start());
+    ASSERT_EQ(messages.shown.size(), 1U);
+    EXPECT_EQ(messages.shown[0].text, "Error loading Iphlpapi.dll");
+    EXPECT_EQ(dialog->result(), CSwiftlaneDlg::kResultTableMissing);
+    EXPECT_FALSE(dialog->TimerActive(1));
+}
+
+TEST_F(MainWindowTest, StoredClientAcceleratesAndTheFirstSampleSetsTheLabels) {
+    InstallEmule();
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(Combo(res::IDC_CLIENT)->currentText(), QStringLiteral("Emule"));
+    EXPECT_TRUE(Button(res::IDC_ACCELERATE)->isEnabled());
+    EXPECT_TRUE(dialog->TimerActive(20));
+    EXPECT_TRUE(dialog->TimerActive(2));
+    dialog->OnTimer(20);
+    EXPECT_EQ(Text(res::IDC_SCALE_TOP), QStringLiteral("1.0%"));
+    EXPECT_EQ(Text(res::IDC_SCALE_MIDDLE), QStringLiteral("0.5%"));
+    // Half the nominal speed: 100 Mbit/s moves 6,250,000 bytes in 500 ms at full speed.
+    interfaces.SetCounters(2, 1000 + 3125000, 2000);
+    dialog->OnTimer(20);
+    EXPECT_EQ(dialog->Ring().Peak(), 1000);
+    EXPECT_EQ(Text(res::IDC_SCALE_TOP), QStringLiteral("100.0%"));
+    EXPECT_EQ(Text(res::IDC_SCALE_MIDDLE), QStringLiteral("50.0%"));
+}
+
+TEST_F(MainWindowTest, RunStartsTheStoredPath) {
+    InstallEmule();
+    ASSERT_TRUE(Start());
+    shell.calls.clear();
+    QTest::mouseClick(Button(res::IDC_RUN), Qt::LeftButton);
+    ASSERT_EQ(shell.calls.size(), 1U);
+    EXPECT_EQ(shell.calls[0].file, "C:\\Program Files\\eMule\\eMule.exe");
+    EXPECT_EQ(shell.calls[0].verb, "");
+}
+
+TEST_F(MainWindowTest, AccelerateOffAndOnKeepsTheRingAndTheDuration) {
+    InstallEmule();
+    ASSERT_TRUE(Start());
+    interfaces.SetCounters(2, 1000 + 3125000 / 4, 2000);
+    dialog->OnTimer(20);
+    dialog->OnTimer(2);
+    const int peak = dialog->Ring().Peak();
+    QTest::mouseClick(Button(res::IDC_ACCELERATE), Qt::LeftButton);
+    EXPECT_EQ(mode.load(), 0);
+    EXPECT_FALSE(Button(res::IDC_ACCELERATE)->isChecked());
+    EXPECT_EQ(Button(res::IDC_ACCELERATE)->text(),
+              QStringLiteral("Mode: Inactive\nPush to accelerate"));
+    EXPECT_FALSE(dialog->TimerActive(20));
+    EXPECT_FALSE(dialog->TimerActive(2));
+    EXPECT_FALSE(dialog->Graph().IsRunning());
+    QTest::mouseClick(Button(res::IDC_ACCELERATE), Qt::LeftButton);
+    EXPECT_EQ(mode.load(), 1);
+    EXPECT_TRUE(Button(res::IDC_ACCELERATE)->isChecked());
+    EXPECT_EQ(dialog->Ring().Peak(), peak);
+    dialog->OnTimer(2);
+    EXPECT_EQ(Text(res::IDC_DURATION_ACC), QStringLiteral("  0 hrs :  0 mins :  2 secs"));
+}
+
+TEST_F(MainWindowTest, EscHidesAndSavesOptionsWhileQuitEnds) {
+    ASSERT_TRUE(Start());
+    dialog->show();
+    QSignalSpy finished(dialog.get(), &QDialog::finished);
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(finished.count(), 0);
+    std::uint32_t value = 0;
+    EXPECT_TRUE(registry.GetDword(RegRoot::CurrentUser, kKey, "CheckPeriodNum", value));
+    EXPECT_EQ(value, 12U);
+    EXPECT_TRUE(registry.GetDword(RegRoot::CurrentUser, kKey, "AccelerateN", value));
+    EXPECT_EQ(value, 7U);
+    EXPECT_TRUE(dialog->TimerActive(1)); // counting goes on in the tray
+    EXPECT_FALSE(dialog->Graph().IsRunning());
+
+    // The tray icon's double-click brings it back with the graph running.
+    tray.Click(129, fb::kWmLButtonDblClk);
+    EXPECT_TRUE(dialog->isVisible() || dialog->isMinimized());
+    EXPECT_TRUE(dialog->Graph().IsRunning());
+
+    QTest::mouseClick(Button(res::IDC_QUIT), Qt::LeftButton);
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(dialog->result(), CSwiftlaneDlg::kResultQuit);
+    EXPECT_FALSE(dialog->TimerActive(1));
+    EXPECT_FALSE(dialog->TimerActive(20));
+}
+
+TEST_F(MainWindowTest, AdapterChoiceIsStoredOnlyWhenItChanges) {
+    ASSERT_TRUE(Start());
+    const int writes = registry.writes;
+    Combo(res::IDC_ADAPTER)->setCurrentIndex(0);
+    Q_EMIT Combo(res::IDC_ADAPTER)->activated(0);
+    EXPECT_EQ(registry.writes, writes);
+    Combo(res::IDC_ADAPTER)->setCurrentIndex(1);
+    Q_EMIT Combo(res::IDC_ADAPTER)->activated(1);
+    std::uint32_t network = 0;
+    EXPECT_TRUE(registry.GetDword(RegRoot::CurrentUser, kKey, "Network", network));
+    EXPECT_EQ(network, 1U);
+    EXPECT_EQ(dialog->SelectedAdapter(), 1);
+}
+
+TEST_F(MainWindowTest, StoredAdapterThatIsNoLongerListedSelectsTheFirst) {
+    registry.SetDword(RegRoot::CurrentUser, kKey, "Network", 7);
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(Combo(res::IDC_ADAPTER)->currentIndex(), 0);
+    EXPECT_EQ(dialog->SelectedAdapter(), 0);
+}
+
+TEST_F(MainWindowTest, StatisticsOnceASecond) {
+    ASSERT_TRUE(Start());
+    interfaces.SetCounters(2, 3000000000U, 123456);
+    connection.flags = fb::kConnectionLan | fb::kConnectionProxy;
+    dialog->OnTimer(1);
+    EXPECT_EQ(Text(res::IDC_RECEIVED), QStringLiteral(" 3000000000 "));
+    EXPECT_EQ(Text(res::IDC_SENT), QStringLiteral(" 123456 "));
+    EXPECT_EQ(Text(res::IDC_TYPE), QStringLiteral(" LAN  Proxy "));
+    EXPECT_EQ(Text(res::IDC_STATUS), QStringLiteral(" Connected"));
+    EXPECT_EQ(Text(res::IDC_DURATION), QStringLiteral("  0 hrs :  0 mins :  1 secs"));
+    connection.connected = false;
+    dialog->OnTimer(1);
+    EXPECT_EQ(Text(res::IDC_STATUS), QStringLiteral("N/A"));
+    EXPECT_EQ(Text(res::IDC_TYPE), QStringLiteral(" LAN  Proxy "));
+}
+
+TEST_F(MainWindowTest, RunAtStartupCheckMarkFollowsTheEntry) {
+    ASSERT_TRUE(Start());
+    CCmdUI item{res::ID_RUN_AT_STARTUP};
+    EXPECT_TRUE(dialog->OnUpdateCommand(item));
+    EXPECT_FALSE(item.checked);
+    process.currentDirectory = "/home/ann/apps";
+    dialog->OnCommand(res::ID_RUN_AT_STARTUP);
+    EXPECT_EQ(registry.GetString(RegRoot::CurrentUser,
+                                 "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Flowbright"),
+              "\"/home/ann/apps/Flowbright.lnk\" -tray");
+    CCmdUI again{res::ID_RUN_AT_STARTUP};
+    dialog->OnUpdateCommand(again);
+    EXPECT_TRUE(again.checked);
+    CCmdUI other{res::ID_ABOUT};
+    EXPECT_FALSE(dialog->OnUpdateCommand(other));
+}
+
+TEST_F(MainWindowTest, WebPageCommandsUseTheirVerbsAndShowCommands) {
+    ASSERT_TRUE(Start());
+    shell.calls.clear();
+    dialog->OnCommand(res::ID_SAFETY);
+    dialog->OnCommand(res::ID_EMUSIC);
+    dialog->OnCommand(res::ID_HELP);
+    ASSERT_EQ(shell.calls.size(), 3U);
+    EXPECT_EQ(shell.calls[0].verb, "open");
+    EXPECT_EQ(shell.calls[0].show, fb::kSwShowNormal);
+    EXPECT_EQ(shell.calls[0].file.rfind("https://", 0), 0U);
+    EXPECT_EQ(shell.calls[1].verb, "");
+    EXPECT_EQ(shell.calls[1].show, fb::kSwShow);
+    EXPECT_EQ(shell.calls[2].verb, "open");
+    EXPECT_TRUE(shell.calls[2].parameters.empty());
+}
+
+TEST_F(MainWindowTest, ExitEndsEvenWhileHidden) {
+    ASSERT_TRUE(Start());
+    dialog->show();
+    dialog->OnCancel();
+    EXPECT_FALSE(dialog->isVisible());
+    QSignalSpy finished(dialog.get(), &QDialog::finished);
+    dialog->OnCommand(res::ID_EXIT);
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(dialog->result(), CSwiftlaneDlg::kResultExit);
+}
+
+TEST_F(MainWindowTest, WindowMenuCarriesAboutAfterASeparator) {
+    ASSERT_TRUE(Start());
+    const auto actions = dialog->SystemMenu()->actions();
+    ASSERT_GE(actions.size(), 2);
+    EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+    EXPECT_EQ(actions.back()->text(), QStringLiteral("&About Flowbright..."));
+}
+
+TEST_F(MainWindowTest, GraphShowsBothLinesWhileAccelerating) {
+    InstallEmule();
+    ASSERT_TRUE(Start());
+    dialog->show();
+    std::uint32_t in = 1000, out = 2000;
+    for (int sample = 0; sample < 12; ++sample) {
+        in += 3125000 / 2; // half of the nominal speed
+        out += 3125000 / 8;
+        interfaces.SetCounters(2, in, out);
+        dialog->OnTimer(20);
+        for (int tick = 0; tick < 5; ++tick)
+            dialog->Graph().Tick();
+    }
+    const QImage shot = dialog->grab().toImage();
+    const QRect graph = dialog->Graph().geometry();
+    int green = 0, red = 0, greenTop = graph.bottom(), redTop = graph.bottom();
+    for (int y = graph.top(); y <= graph.bottom(); ++y) {
+        for (int x = graph.left(); x <= graph.right(); ++x) {
+            const QRgb pixel = shot.pixel(x, y);
+            if (pixel == qRgb(0, 255, 0)) {
+                ++green;
+                greenTop = std::min(greenTop, y);
+            } else if (pixel == qRgb(255, 0, 0)) {
+                ++red;
+                redTop = std::min(redTop, y);
+            }
+        }
+    }
+    EXPECT_GT(green, 20);
+    EXPECT_GT(red, 20);
+    // Received traffic is four times the sent traffic: its line stands higher.
+    EXPECT_LT(greenTop, redTop);
+    // Nothing of either line is drawn outside the graph.
+    int outside = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            if (!graph.contains(x, y) && shot.pixel(x, y) == qRgb(0, 255, 0))
+                ++outside;
+    EXPECT_EQ(outside, 0);
+}

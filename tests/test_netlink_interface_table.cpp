@@ -1,0 +1,507 @@
+#include "platform/linux/NetlinkInterfaceTable.h"
+
+#include "net/AdapterList.h"
+#include "test_netlink_namespace.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <netinet/in.h>
+#include <new>
+#include <poll.h>
+#include <sys/socket.h>
+
+// Counts the allocations made while `g_counting` is set, to show that refreshes allocate nothing.
+namespace {
+std::atomic<bool> g_counting{false};
+std::atomic<int> g_allocations{0};
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (g_counting.load(std::memory_order_relaxed)) {
+        g_allocations.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+using fb::linux_impl::NetlinkInterfaceTable;
+using fb::testing::NetnsScope;
+using fb::testing::RunProgram;
+using fb::testing::TestNetns;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Descriptions and speeds
+
+TEST(NetlinkDescription, LoopbackIsNamedSoTheListLeavesItOut) {
+    const std::string text =
+        NetlinkInterfaceTable::Describe("lo", ARPHRD_LOOPBACK, IFF_LOOPBACK, "");
+    EXPECT_EQ(text, "Loopback (lo)");
+    EXPECT_FALSE(CAdapterList::IsListed(CAdapterList::EntryText(text, 0)));
+    EXPECT_EQ(NetlinkInterfaceTable::Describe("lo", ARPHRD_ETHER, IFF_LOOPBACK, "Model"),
+              "Loopback (lo)");
+}
+
+TEST(NetlinkDescription, PointToPointAndTunnelLinksStartWithWan) {
+    for (const int type : {ARPHRD_PPP, ARPHRD_SIT, ARPHRD_TUNNEL, ARPHRD_TUNNEL6, ARPHRD_IPGRE,
+                           823 /* ARPHRD_IP6GRE */}) {
+        const std::string text =
+            NetlinkInterfaceTable::Describe("t0", static_cast<unsigned>(type), 0, "");
+        EXPECT_EQ(text, "WAN t0") << type;
+        EXPECT_FALSE(CAdapterList::IsListed(CAdapterList::EntryText(text, 0)));
+    }
+    // TUN in point-to-point mode, wireguard.
+    EXPECT_EQ(NetlinkInterfaceTable::Describe("wg0", ARPHRD_NONE, IFF_POINTOPOINT, ""), "WAN wg0");
+    // A tun link without point-to-point is an ordinary link.
+    EXPECT_EQ(NetlinkInterfaceTable::Describe("tun1", ARPHRD_NONE, 0, ""), "tun1");
+}
+
+TEST(NetlinkDescription, HardwareModelWithTheNameElseTheName) {
+    EXPECT_EQ(NetlinkInterfaceTable::Describe("eth0", ARPHRD_ETHER, 0, ""), "eth0");
+    EXPECT_EQ(NetlinkInterfaceTable::Describe("eth0", ARPHRD_ETHER, 0, "82540EM Gigabit"),
+              "82540EM Gigabit (eth0)");
+}
+
+TEST(NetlinkDescription, LongModelIsShortenedSoTheNameStaysVisible) {
+    const std::string text = NetlinkInterfaceTable::Describe(
+        "enp0s31f6", ARPHRD_ETHER, 0, "Ethernet Connection (2) I219-LM Gigabit Network");
+    EXPECT_EQ(text, "Ethernet Connection (2) (enp0s31f6)");
+    const std::string entry = CAdapterList::EntryText(text, 0);
+    EXPECT_NE(entry.find("(enp0s31f6)"), std::string::npos) << entry;
+}
+
+TEST(NetlinkDescription, ModelCutMidWordWhenNoBlankIsNear) {
+    const std::string text = NetlinkInterfaceTable::Describe(
+        "eth0", ARPHRD_ETHER, 0, "VeryLongModelNameWithoutAnyBlanksInIt");
+    EXPECT_EQ(text, "VeryLongModelNameWithoutAnyBlan (eth0)");
+    EXPECT_EQ(text.size(), 38u);
+}
+
+TEST(NetlinkDescription, ModelThatTheFilterWouldCatchGivesWayToTheName) {
+    EXPECT_EQ(NetlinkInterfaceTable::Describe("eth1", ARPHRD_ETHER, 0, "WAN Card 3"), "eth1");
+    EXPECT_EQ(NetlinkInterfaceTable::Describe("eth1", ARPHRD_ETHER, 0, "Loopback Adapter"), "eth1");
+}
+
+std::uint32_t Speed(const char* text) {
+    return NetlinkInterfaceTable::SpeedFromText(text, std::strlen(text));
+}
+
+TEST(NetlinkSpeed, MegabitsBecomeBitsClampedTo32Bits) {
+    EXPECT_EQ(Speed("100\n"), 100000000u);
+    EXPECT_EQ(Speed("1000\n"), 1000000000u);
+    EXPECT_EQ(Speed("4294\n"), 4294000000u);
+    EXPECT_EQ(Speed("4295\n"), 0xFFFFFFFFu);
+    EXPECT_EQ(Speed("10000\n"), 0xFFFFFFFFu);
+    EXPECT_EQ(Speed("99999999999999999999999\n"), 0xFFFFFFFFu);
+    EXPECT_EQ(Speed("0\n"), 0u);
+}
+
+TEST(NetlinkSpeed, UnknownSpeedsAreZero) {
+    EXPECT_EQ(Speed("-1\n"), 0u);
+    EXPECT_EQ(Speed(""), 0u);
+    EXPECT_EQ(Speed("\n"), 0u);
+    EXPECT_EQ(Speed("Unknown!\n"), 0u);
+    EXPECT_EQ(Speed("100x\n"), 0u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The real table, in network namespaces of the test's own
+
+QCoreApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_netlink_interface_table";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+// Runs the event loop until `done` holds or `ms` pass; returns `done()`.
+template <typename F> bool PumpUntil(F done, int ms = 5000) {
+    App();
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return done();
+}
+
+class Fd {
+public:
+    explicit Fd(int fd)
+        : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+sockaddr_in Address(const char* ip, std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, ip, &address.sin_addr);
+    return address;
+}
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "fb-netlink-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) {
+            m_path = pattern;
+        }
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!m_path.empty()) {
+            std::filesystem::remove_all(m_path, ignored);
+        }
+    }
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+void WriteFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+}
+
+constexpr std::uint32_t kLinkIndex = 50; // fbva0
+
+class NetlinkTableTest : public ::testing::Test {
+protected:
+    std::unique_ptr<TestNetns> ns;   // where the table looks
+    std::unique_ptr<TestNetns> peer; // the other end of the veth pair
+
+    void SetUp() override {
+        App(); // the change notifications need the event loop of the thread
+        if (geteuid() != 0) {
+            GTEST_SKIP() << "needs root to make network namespaces";
+        }
+        ns = TestNetns::Create();
+        peer = TestNetns::Create();
+        if (!ns || !peer) {
+            GTEST_SKIP() << "network namespaces cannot be made here";
+        }
+        NetnsScope in(*ns);
+        ASSERT_TRUE(in.Entered());
+        ASSERT_EQ(Ip({"link", "add", "fbva0", "index", "50", "type", "veth", "peer", "name",
+                      "fbvb0", "netns", peer->Path()}),
+                  0)
+            << "ip link add veth";
+        ASSERT_EQ(Ip({"addr", "add", "10.231.0.1/24", "dev", "fbva0"}), 0);
+        ASSERT_EQ(Ip({"link", "set", "fbva0", "up"}), 0);
+        ASSERT_EQ(Ip({"link", "set", "lo", "up"}), 0);
+        NetnsScope other(*peer);
+        ASSERT_EQ(Ip({"addr", "add", "10.231.0.2/24", "dev", "fbvb0"}), 0);
+        ASSERT_EQ(Ip({"link", "set", "fbvb0", "up"}), 0);
+    }
+
+    static int Ip(std::vector<std::string> args) {
+        args.insert(args.begin(), "ip");
+        return RunProgram(args);
+    }
+
+    // Runs `ip` inside the table's namespace.
+    int IpIn(std::vector<std::string> args) {
+        NetnsScope in(*ns);
+        return Ip(std::move(args));
+    }
+
+    std::unique_ptr<NetlinkInterfaceTable> MakeTable(NetlinkInterfaceTable::Options options = {}) {
+        NetnsScope in(*ns);
+        return std::make_unique<NetlinkInterfaceTable>(options);
+    }
+
+    // Sends `count` datagrams of `size` bytes across the veth pair and has each one echoed.
+    // Returns how many came back.
+    int Exchange(int count, std::size_t size) {
+        std::optional<Fd> near;
+        std::optional<Fd> far;
+        {
+            NetnsScope in(*ns);
+            near.emplace(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        }
+        {
+            NetnsScope in(*peer);
+            far.emplace(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        }
+        const sockaddr_in nearAddress = Address("10.231.0.1", 40001);
+        const sockaddr_in farAddress = Address("10.231.0.2", 40002);
+        if (bind(near->get(), reinterpret_cast<const sockaddr*>(&nearAddress),
+                 sizeof nearAddress) != 0 ||
+            bind(far->get(), reinterpret_cast<const sockaddr*>(&farAddress), sizeof farAddress) !=
+                0) {
+            return 0;
+        }
+        std::vector<char> data(size, 'x');
+        for (int i = 0; i < count; ++i) {
+            sendto(near->get(), data.data(), data.size(), 0,
+                   reinterpret_cast<const sockaddr*>(&farAddress), sizeof farAddress);
+        }
+        for (int i = 0; i < count; ++i) {
+            pollfd p{far->get(), POLLIN, 0};
+            if (poll(&p, 1, 3000) != 1) {
+                return 0;
+            }
+            const ssize_t n = recv(far->get(), data.data(), data.size(), 0);
+            sendto(far->get(), data.data(), static_cast<std::size_t>(n), 0,
+                   reinterpret_cast<const sockaddr*>(&nearAddress), sizeof nearAddress);
+        }
+        int back = 0;
+        for (int i = 0; i < count; ++i) {
+            pollfd p{near->get(), POLLIN, 0};
+            if (poll(&p, 1, 3000) != 1) {
+                break;
+            }
+            if (recv(near->get(), data.data(), data.size(), 0) == static_cast<ssize_t>(size)) {
+                ++back;
+            }
+        }
+        return back;
+    }
+};
+
+const fb::IfRow* FindRow(const std::vector<fb::IfRow>& rows, std::uint32_t index) {
+    for (const fb::IfRow& row : rows) {
+        if (row.index == index) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(NetlinkTableTest, ListsLinksInIndexOrderWithDescriptions) {
+    ASSERT_EQ(IpIn({"link", "add", "fbvy0", "index", "70", "type", "veth", "peer", "name", "fbvy1",
+                    "index", "60"}),
+              0);
+    const bool haveTun = IpIn({"tuntap", "add", "mode", "tun", "name", "fbtun0"}) == 0;
+    auto table = MakeTable();
+    ASSERT_TRUE(table->Available());
+    std::vector<fb::IfRow> rows;
+    ASSERT_TRUE(table->ReadTable(rows));
+    ASSERT_GE(rows.size(), 4u);
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        EXPECT_LT(rows[i - 1].index, rows[i].index);
+    }
+    ASSERT_NE(FindRow(rows, 1), nullptr);
+    EXPECT_NE(FindRow(rows, 1)->description.find("Loopback"), std::string::npos);
+    ASSERT_NE(FindRow(rows, kLinkIndex), nullptr);
+    EXPECT_EQ(FindRow(rows, kLinkIndex)->description, "fbva0");
+    ASSERT_NE(FindRow(rows, 60), nullptr);
+    EXPECT_EQ(FindRow(rows, 60)->description, "fbvy1");
+
+    CAdapterList list(*table);
+    ASSERT_EQ(list.LoadInterfaceTable(), CAdapterList::LoadResult::Loaded);
+    ASSERT_EQ(list.Entries().size(), 3u); // not lo, not the tunnel
+    EXPECT_EQ(list.Entries()[0], " fbva0 0 Mb");
+    EXPECT_EQ(list.Entries()[1], " fbvy1 0 Mb");
+    EXPECT_EQ(list.Entries()[2], " fbvy0 0 Mb");
+    if (haveTun) {
+        bool found = false;
+        for (const fb::IfRow& row : rows) {
+            found |= row.description == "WAN fbtun0";
+        }
+        EXPECT_TRUE(found);
+    }
+}
+
+TEST_F(NetlinkTableTest, CountersMoveWithTrafficAcrossThePair) {
+    auto table = MakeTable();
+    fb::IfCounters before;
+    ASSERT_TRUE(table->ReadCounters(kLinkIndex, before));
+    constexpr int kCount = 20;
+    constexpr std::size_t kSize = 1200;
+    ASSERT_EQ(Exchange(kCount, kSize), kCount);
+    fb::IfCounters after;
+    ASSERT_TRUE(table->ReadCounters(kLinkIndex, after));
+    // 32-bit counters: differences are taken modulo 2^32.
+    const std::uint32_t sent = after.outOctets - before.outOctets;
+    const std::uint32_t received = after.inOctets - before.inOctets;
+    EXPECT_GE(sent, kCount * kSize);
+    EXPECT_GE(received, kCount * kSize);
+    EXPECT_LT(sent, kCount * (kSize + 200) + 4096);
+
+    std::vector<fb::IfRow> rows;
+    ASSERT_TRUE(table->ReadTable(rows));
+    ASSERT_NE(FindRow(rows, kLinkIndex), nullptr);
+    EXPECT_EQ(FindRow(rows, kLinkIndex)->outOctets, after.outOctets);
+}
+
+TEST_F(NetlinkTableTest, SelectedAdapterIsFollowedAcrossAnInsertedLink) {
+    auto table = MakeTable();
+    CAdapterList list(*table);
+    ASSERT_EQ(list.LoadInterfaceTable(), CAdapterList::LoadResult::Loaded);
+    ASSERT_EQ(list.InterfaceIndexAt(0), kLinkIndex);
+    // A new link with a lower index than the selected one.
+    ASSERT_EQ(IpIn({"link", "add", "fbvc0", "index", "20", "type", "veth", "peer", "name", "fbvd0",
+                    "index", "21"}),
+              0);
+    const fb::IfCounters before = list.ReadSelectedRow(0);
+    ASSERT_EQ(Exchange(10, 1000), 10);
+    const fb::IfCounters after = list.ReadSelectedRow(0);
+    EXPECT_GE(after.outOctets - before.outOctets, 10u * 1000u);
+    const int position = list.Reload(0);
+    EXPECT_EQ(position, 2);
+    EXPECT_EQ(list.InterfaceIndexAt(position), kLinkIndex);
+}
+
+TEST_F(NetlinkTableTest, VanishedLinkCannotBeReadAndLeavesCountersAlone) {
+    auto table = MakeTable();
+    fb::IfCounters counters;
+    ASSERT_TRUE(table->ReadCounters(kLinkIndex, counters));
+    ASSERT_EQ(IpIn({"link", "del", "fbva0"}), 0);
+    fb::IfCounters unchanged{1, 2, 3};
+    EXPECT_FALSE(table->ReadCounters(kLinkIndex, unchanged));
+    EXPECT_EQ(unchanged.speed, 1u);
+    EXPECT_EQ(unchanged.inOctets, 2u);
+    EXPECT_EQ(unchanged.outOctets, 3u);
+    // The table still answers for the links that remain.
+    EXPECT_TRUE(table->ReadCounters(1, counters));
+}
+
+TEST_F(NetlinkTableTest, RefreshAllocatesNothing) {
+    auto table = MakeTable();
+    CAdapterList list(*table);
+    ASSERT_EQ(list.LoadInterfaceTable(), CAdapterList::LoadResult::Loaded);
+    list.ReadSelectedRow(0); // opens the speed file once
+    g_allocations = 0;
+    g_counting = true;
+    for (int i = 0; i < 100; ++i) {
+        list.ReadSelectedRow(0);
+    }
+    fb::IfCounters counters;
+    const bool gone = table->ReadCounters(9999, counters);
+    g_counting = false;
+    EXPECT_FALSE(gone);
+    EXPECT_EQ(g_allocations.load(), 0);
+}
+
+TEST_F(NetlinkTableTest, UnknownIndexesAreNotRead) {
+    auto table = MakeTable();
+    fb::IfCounters counters;
+    EXPECT_FALSE(table->ReadCounters(0, counters));
+    EXPECT_FALSE(table->ReadCounters(9999, counters));
+    EXPECT_FALSE(table->ReadCounters(0xFFFFFFFFu, counters));
+    EXPECT_TRUE(table->ReadCounters(kLinkIndex, counters));
+}
+
+TEST_F(NetlinkTableTest, SpeedComesFromSysfsOfTheSameLink) {
+    TempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    WriteFile(dir.Path() / "fbva0" / "ifindex", "50\n");
+    WriteFile(dir.Path() / "fbva0" / "speed", "10000\n");
+    NetlinkInterfaceTable::Options options;
+    options.sysClassNet = dir.Path().string();
+    options.useHardwareDatabase = false;
+    auto table = MakeTable(options);
+
+    std::vector<fb::IfRow> rows;
+    ASSERT_TRUE(table->ReadTable(rows));
+    ASSERT_NE(FindRow(rows, kLinkIndex), nullptr);
+    EXPECT_EQ(FindRow(rows, kLinkIndex)->speed, 0xFFFFFFFFu);
+    EXPECT_EQ(FindRow(rows, 1)->speed, 0u); // no speed file for lo
+
+    fb::IfCounters counters;
+    ASSERT_TRUE(table->ReadCounters(kLinkIndex, counters));
+    EXPECT_EQ(counters.speed, 0xFFFFFFFFu);
+    // The kept-open file is read again each time.
+    WriteFile(dir.Path() / "fbva0" / "speed", "100\n");
+    ASSERT_TRUE(table->ReadCounters(kLinkIndex, counters));
+    EXPECT_EQ(counters.speed, 100000000u);
+    WriteFile(dir.Path() / "fbva0" / "speed", "-1\n");
+    ASSERT_TRUE(table->ReadCounters(kLinkIndex, counters));
+    EXPECT_EQ(counters.speed, 0u);
+}
+
+TEST_F(NetlinkTableTest, SysfsEntryOfAnotherLinkWithTheSameNameIsNotTrusted) {
+    TempDir dir;
+    WriteFile(dir.Path() / "fbva0" / "ifindex", "7\n");
+    WriteFile(dir.Path() / "fbva0" / "speed", "100\n");
+    NetlinkInterfaceTable::Options options;
+    options.sysClassNet = dir.Path().string();
+    auto table = MakeTable(options);
+    fb::IfCounters counters;
+    ASSERT_TRUE(table->ReadCounters(kLinkIndex, counters));
+    EXPECT_EQ(counters.speed, 0u);
+}
+
+TEST_F(NetlinkTableTest, ChangeHandlerRunsWhenLinksComeAndGoOnly) {
+    auto table = MakeTable();
+    std::vector<fb::IfRow> rows;
+    ASSERT_TRUE(table->ReadTable(rows));
+    int changes = 0;
+    {
+        NetnsScope in(*ns);
+        table->SetChangeHandler([&changes] { ++changes; });
+    }
+    ASSERT_EQ(IpIn({"link", "add", "fbvc0", "type", "veth", "peer", "name", "fbvd0"}), 0);
+    ASSERT_TRUE(PumpUntil([&] { return changes > 0; }));
+
+    // A link going down and up again is no change of the table's rows.
+    PumpUntil([] { return false; }, 200);
+    const int settled = changes;
+    ASSERT_EQ(IpIn({"link", "set", "fbva0", "down"}), 0);
+    ASSERT_EQ(IpIn({"link", "set", "fbva0", "up"}), 0);
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(changes, settled);
+
+    ASSERT_EQ(IpIn({"link", "del", "fbvc0"}), 0);
+    EXPECT_TRUE(PumpUntil([&] { return changes > settled; }));
+
+    // Stopped: no more calls.
+    table->SetChangeHandler({});
+    const int stopped = changes;
+    ASSERT_EQ(IpIn({"link", "add", "fbve0", "type", "veth", "peer", "name", "fbvf0"}), 0);
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(changes, stopped);
+}
+
+TEST_F(NetlinkTableTest, HandlerMayStopItself) {
+    auto table = MakeTable();
+    int calls = 0;
+    {
+        NetnsScope in(*ns);
+        table->SetChangeHandler([&] {
+            ++calls;
+            table->SetChangeHandler({});
+        });
+    }
+    ASSERT_EQ(IpIn({"link", "add", "fbvc0", "type", "veth", "peer", "name", "fbvd0"}), 0);
+    ASSERT_TRUE(PumpUntil([&] { return calls > 0; }));
+    ASSERT_EQ(IpIn({"link", "add", "fbve0", "type", "veth", "peer", "name", "fbvf0"}), 0);
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(calls, 1);
+}
+
+} // namespace

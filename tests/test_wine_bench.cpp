@@ -1,0 +1,79 @@
+// Costs of the start-up fill of the Run P2P group: the eighteen probes, and the existence check
+// of a Windows path whose folders must be searched without regard to letter case.
+#include "p2p/FindP2PDlg.h"
+#include "platform/linux/WineFileSystem.h"
+#include "platform/linux/WinePaths.h"
+
+#include "fakes/FakeRegistry.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A Wine prefix whose "Program Files" holds `entries` folders, removed at the end.
+class BenchPrefix {
+public:
+    explicit BenchPrefix(int entries) {
+        std::string pattern = (fs::temp_directory_path() / "fb-winebench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        m_root = pattern;
+        fs::create_directories(m_root / "dosdevices");
+        fs::create_directory_symlink("../drive_c", m_root / "dosdevices" / "c:");
+        const fs::path programs = m_root / "drive_c" / "Program Files";
+        for (int i = 0; i < entries; ++i)
+            fs::create_directories(programs / ("Vendor " + std::to_string(i)));
+        fs::create_directories(programs / "eMule");
+        std::ofstream(programs / "eMule" / "eMule.exe") << "MZ";
+    }
+    ~BenchPrefix() {
+        std::error_code ignored;
+        fs::remove_all(m_root, ignored);
+    }
+    std::string Path() const { return m_root.string(); }
+
+private:
+    fs::path m_root;
+};
+
+void BM_WineExistsExactCase(benchmark::State& state) {
+    BenchPrefix prefix(static_cast<int>(state.range(0)));
+    fb::linux_impl::FileSystem files{fb::linux_impl::WinePaths(prefix.Path())};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(files.Exists("C:\\Program Files\\eMule\\eMule.exe"));
+}
+BENCHMARK(BM_WineExistsExactCase)->Arg(10)->Arg(1000);
+
+void BM_WineExistsOtherCase(benchmark::State& state) {
+    BenchPrefix prefix(static_cast<int>(state.range(0)));
+    fb::linux_impl::FileSystem files{fb::linux_impl::WinePaths(prefix.Path())};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(files.Exists("c:\\PROGRAM FILES\\EMULE\\EMULE.EXE"));
+}
+BENCHMARK(BM_WineExistsOtherCase)->Arg(10)->Arg(1000);
+
+void BM_EighteenProbes(benchmark::State& state) {
+    fb::fakes::FakeRegistry registry;
+    registry.SetString(fb::RegRoot::CurrentUser, "Software\\eMule", "Install Path",
+                       "C:\\Program Files\\eMule");
+    registry.SetString(fb::RegRoot::LocalMachine,
+                       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\WinMX MP3_is1",
+                       "InstallLocation", "C:\\Program Files\\WinMX MP3\\");
+    for (auto _ : state) {
+        CFindP2PDlg find(registry);
+        int found = 0;
+        for (const auto& client : CFindP2PDlg::Clients())
+            found += (find.*client.probe)();
+        benchmark::DoNotOptimize(found);
+    }
+}
+BENCHMARK(BM_EighteenProbes);
+
+} // namespace

@@ -304,6 +304,61 @@ def adapter_choice_survives_a_restart(ctx):
     screenshot_checked(ctx.desktop, "adapter-restored", again.main_window)
 
 
+TRAFFIC_SENDER = r"""
+import math, socket, sys, time
+# Sends UDP datagrams out of one veth end for a while, at a rate that swells and ebbs.
+source, target, seconds = sys.argv[1], sys.argv[2], float(sys.argv[3])
+sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+sock.bind((source, 0))
+payload = bytes(1400)
+start = time.monotonic()
+while (now := time.monotonic() - start) < seconds:
+    burst = int(400 + 380 * math.sin(now * 1.3))
+    for _ in range(burst):
+        sock.sendto(payload, (target, 9))
+    time.sleep(0.01)
+"""
+
+
+@test
+def accelerating_with_traffic(ctx):
+    """The main window accelerating while traffic flows, and the tray menu: the README's
+    pictures."""
+    if not h.NetNamespace.available():
+        raise h.TestSkipped("needs root for a network namespace with traffic")
+    seed_emule(ctx.sandbox)
+    ctx.sandbox.write_store({"APP_NAME": "Emule", "APP_PATH": EMULE_EXE})
+    ctx.start_desktop()
+    ns = ctx.netns
+    lan0, lan1 = h.VETH_NAMES
+    h.run(ns.wrap(["ip", "addr", "add", "10.77.0.1/24", "dev", lan0]))
+    h.run(ns.wrap(["ip", "addr", "add", "10.78.0.1/24", "dev", lan1]))
+    macs = {}
+    for dev in (lan0, lan1):
+        out = h.run(ns.wrap(["cat", f"/sys/class/net/{dev}/address"])).stdout.strip()
+        macs[dev] = out
+    # Datagrams to a neighbour that exists only on the far end of each link: they cross the
+    # pair once and are dropped there, never leaving the namespace.
+    h.run(ns.wrap(["ip", "neigh", "add", "10.77.0.2", "lladdr", macs[lan1], "dev", lan0]))
+    h.run(ns.wrap(["ip", "neigh", "add", "10.78.0.2", "lladdr", macs[lan0], "dev", lan1]))
+    app = ctx.start()
+    sender = ctx.sandbox.artifacts / "traffic.py"
+    sender.write_text(TRAFFIC_SENDER)
+    env = ctx.sandbox.env()
+    ctx.processes.start(ns.wrap(["/usr/bin/python3", str(sender), "10.77.0.1", "10.77.0.2", "14"]),
+                        env, log_path=ctx.sandbox.artifacts / "traffic-out.log")
+    ctx.processes.start(ns.wrap(["/usr/bin/python3", str(sender), "10.78.0.1", "10.78.0.2", "14"]),
+                        env, log_path=ctx.sandbox.artifacts / "traffic-in.log")
+    time.sleep(10)
+    shot = screenshot_checked(ctx.desktop, "main-window-accelerating", app.main_window)
+    check(h.image_colours(shot) > 8, "plain picture")
+    app.open_tray_menu()
+    time.sleep(0.5)
+    ctx.desktop.screenshot("tray-menu")
+    ctx.desktop.key("Escape")
+    check(app.alive(), "the program ended")
+
+
 @test
 def escape_hides_to_tray_and_double_click_restores(ctx):
     app = ctx.start()

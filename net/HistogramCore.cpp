@@ -15,6 +15,21 @@ int FloorDiv(int a, int b) {
     return (a % b != 0 && (a < 0) != (b < 0)) ? quotient - 1 : quotient;
 }
 
+// count pixels down a column from out, step pixels apart.
+inline void FillColumn(QRgb* out, qsizetype step, int count, QRgb pixel) {
+    for (; count >= 4; count -= 4) {
+        out[0] = pixel;
+        out[step] = pixel;
+        out[2 * step] = pixel;
+        out[3 * step] = pixel;
+        out += 4 * step;
+    }
+    for (; count > 0; --count) {
+        *out = pixel;
+        out += step;
+    }
+}
+
 } // namespace
 
 void HistogramCore::Pending::Add(std::uint32_t value) {
@@ -60,7 +75,6 @@ bool HistogramCore::BuildImage(int width, int height) {
         return false;
     }
     m_client = ClientRect{0, 0, width, height};
-    m_lastFrameValid = false;
     return MakeImage();
 }
 
@@ -94,13 +108,6 @@ void HistogramCore::ResetSeries() {
     m_y2 = SeriesY{none, none};
 }
 
-void HistogramCore::AdvanceGridPhase() {
-    m_gridPhase -= kScrollStep;
-    if (m_gridPhase < 0) {
-        m_gridPhase += kGridSpacing;
-    }
-}
-
 void HistogramCore::DrawScrollGrid(HistogramRaster& raster, int x) const {
     const HistogramPen gridPen{1, m_gridColour};
     raster.Line(x, m_client.top, x, m_client.bottom, gridPen);
@@ -125,7 +132,7 @@ int HistogramCore::PointY(std::uint32_t value) const {
 
 void HistogramCore::DrawSeries(HistogramRaster& raster, std::uint32_t value, SeriesY& y,
                                const HistogramPen& pen) const {
-    const Segment segment = NextSegment(value, value != 0 ? PointY(value) : 0, y);
+    const Segment segment = NextSegment(value == 0, value != 0 ? PointY(value) : 0, y);
     raster.Line(m_client.right - kSegmentStart, segment.from, m_client.right - kSegmentEnd,
                 segment.to, pen);
 }
@@ -155,8 +162,8 @@ void HistogramCore::Tick() {
             m_historyY1.erase(m_historyY1.begin());
             m_historyY2.erase(m_historyY2.begin());
         }
-        m_historyY1.push_back(PointY(point1));
-        m_historyY2.push_back(PointY(point2));
+        m_historyY1.push_back(HistoryPoint{PointY(point1), point1 == 0});
+        m_historyY2.push_back(HistoryPoint{PointY(point2), point2 == 0});
     }
     AppendPoint(m_history1, point1);
     AppendPoint(m_history2, point2);
@@ -194,42 +201,41 @@ void HistogramCore::Replay() {
 // elements in stage order, moved to their final place and clipped to what survives, gives the
 // replay's pixels without moving the image at all.
 //
-// With thin pens no grid piece ever lands on a line piece drawn before it, and the horizontal
-// grid pieces join into whole rows; so the picture is the grid (background, grid rows, the
-// surviving vertical grid columns) under the line pieces drawn in stage order. From one tick to
-// the next every stage moves 3 pixels left, but the vertical grid columns do not move with them
-// (each scroll step also moves the grid phase), the newest stages are new and dropping the oldest
-// point changes the oldest stages. So a tick moves the last picture once, switches the grid
-// columns that changed, and redraws only the columns of stages that changed.
+// With thin pens no grid piece ever lands on a line piece drawn before it (a stage's grid pieces
+// lie right of right - 14, where the earlier stages' pieces no longer reach after the scroll), and
+// the horizontal grid pieces join into whole rows. So the picture is the bare grid (background,
+// grid rows, the surviving vertical grid columns) under the line pieces drawn in stage order: a
+// tick copies one of two prepared rows into every row and then draws the 2 (S + 2) line pieces,
+// each as a few vertical runs. Nothing of the last picture is kept or read: from one tick to the
+// next every line piece moves 3 pixels left while every vertical grid column moves elsewhere,
+// so almost every row changes anyway.
 
 void HistogramCore::PlanStages() {
     if (m_historyYRange != m_range || m_historyY1.size() != m_history1.size()) {
         m_historyY1.clear();
         m_historyY2.clear();
         for (std::size_t i = 0; i < m_history1.size(); ++i) {
-            m_historyY1.push_back(PointY(m_history1[i]));
-            m_historyY2.push_back(PointY(m_history2[i]));
+            m_historyY1.push_back(HistoryPoint{PointY(m_history1[i]), m_history1[i] == 0});
+            m_historyY2.push_back(HistoryPoint{PointY(m_history2[i]), m_history2[i] == 0});
         }
         m_historyYRange = m_range;
     }
     const int scrolls = m_historyCount + 1;
     const int width = m_client.right - m_client.left;
-    const auto count = static_cast<int>(m_history1.size());
+    const auto count = static_cast<int>(m_historyY1.size());
     m_stages.resize(static_cast<std::size_t>(scrolls) + 1);
-    m_gridColumns.assign(static_cast<std::size_t>(width), 0);
+    m_gridColumns.clear();
     const auto markColumn = [&](int x) {
         if (x >= 0 && x < width) {
-            m_gridColumns[static_cast<std::size_t>(x)] = 1;
+            m_gridColumns.push_back(x);
         }
     };
     for (int x = m_client.left - 1; x < m_client.right - kScrollStep; x += kGridSpacing) {
         markColumn(x - StageShift(0));
     }
     ResetSeries();
-    auto point1 = m_history1.cbegin();
-    auto point2 = m_history2.cbegin();
-    auto y1 = m_historyY1.cbegin();
-    auto y2 = m_historyY2.cbegin();
+    const HistoryPoint* point1 = m_historyY1.data();
+    const HistoryPoint* point2 = m_historyY2.data();
     for (int k = 0; k <= scrolls; ++k) {
         Stage& stage = m_stages[static_cast<std::size_t>(k)];
         if (k > 0) {
@@ -240,70 +246,110 @@ void HistogramCore::PlanStages() {
             }
         }
         // Stage 0 and stage 1 draw the oldest pair, the last two stages the newest.
-        stage.series1 = NextSegment(*point1, *y1, m_y1);
-        stage.series2 = NextSegment(*point2, *y2, m_y2);
+        stage.series1 = NextSegment(point1->zero, point1->y, m_y1);
+        stage.series2 = NextSegment(point2->zero, point2->y, m_y2);
         if (k >= 1 && k < count) {
             ++point1;
-            ++y1;
             ++point2;
-            ++y2;
         }
+    }
+}
+
+// The pixels of every stage's pieces. A piece with the same ends as one of the last tick's
+// (which sat one stage later, or at the same stage while the history was still growing) has its
+// pixels; the others are found anew.
+void HistogramCore::FindRuns() {
+    const int top = m_client.top;
+    const int bottom = m_client.bottom;
+    const auto last = static_cast<int>(m_lastStages.size());
+    const int growth = static_cast<int>(m_stages.size()) - last;
+    const auto find = [&](const Segment& segment, SegmentRuns& runs, const Segment* oldSegment,
+                          const SegmentRuns* oldRuns) {
+        if (oldSegment != nullptr && *oldSegment == segment) {
+            runs = *oldRuns;
+        } else {
+            HistogramRaster::NarrowLineRuns(segment.from, segment.to, kSegmentWidth, top, bottom,
+                                            runs.data());
+        }
+    };
+    for (int k = 0; k < static_cast<int>(m_stages.size()); ++k) {
+        Stage& stage = m_stages[static_cast<std::size_t>(k)];
+        const int old = k + 1 - growth;
+        const Stage* previous =
+            old >= 0 && old < last ? &m_lastStages[static_cast<std::size_t>(old)] : nullptr;
+        find(stage.series1, stage.runs1, previous != nullptr ? &previous->series1 : nullptr,
+             previous != nullptr ? &previous->runs1 : nullptr);
+        find(stage.series2, stage.runs2, previous != nullptr ? &previous->series2 : nullptr,
+             previous != nullptr ? &previous->runs2 : nullptr);
     }
 }
 
 void HistogramCore::DrawStageSegments(HistogramRaster& raster, const Stage& stage, int index,
                                       int clipLeft, int clipRight) const {
-    raster.SetOrigin(-StageShift(index));
+    const int shift = StageShift(index);
     raster.SetClipColumns(clipLeft, std::min(clipRight, StageClipRight(index)));
-    const int from = m_client.right - kSegmentStart;
-    const int to = m_client.right - kSegmentEnd;
-    raster.Line(from, stage.series1.from, to, stage.series1.to, m_pen1);
-    raster.Line(from, stage.series2.from, to, stage.series2.to, m_pen2);
+    const int from = m_client.right - kSegmentStart - shift;
+    const int to = m_client.right - kSegmentEnd - shift;
+    if (IsThin(m_pen1) && IsThin(m_pen2)) {
+        raster.DrawColumnRuns(from, stage.runs1.data(), kSegmentWidth + 1, m_pen1.colour);
+        raster.DrawColumnRuns(from, stage.runs2.data(), kSegmentWidth + 1, m_pen2.colour);
+    } else {
+        raster.Line(from, stage.series1.from, to, stage.series1.to, m_pen1);
+        raster.Line(from, stage.series2.from, to, stage.series2.to, m_pen2);
+    }
 }
 
 void HistogramCore::BuildGridRows() {
     const auto width = static_cast<std::size_t>(m_client.right - m_client.left);
     const QRgb background = m_backgroundColour | 0xFF000000U;
     const QRgb grid = m_gridColour | 0xFF000000U;
-    m_plainRow.resize(width);
     if (m_gridRow.size() != width) {
         m_gridRow.assign(width, grid);
     }
-    for (std::size_t x = 0; x < width; ++x) {
-        m_plainRow[x] = m_gridColumns[x] != 0 ? grid : background;
+    m_plainRow.assign(width, background);
+    if (m_plainRowRuns.empty()) {
+        for (int y = m_client.top; y < m_client.bottom; ++y) {
+            if (IsGridRow(y)) {
+                continue;
+            }
+            if (m_plainRowRuns.empty() ||
+                m_plainRowRuns.back().first + m_plainRowRuns.back().second != y) {
+                m_plainRowRuns.emplace_back(y, 1);
+            } else {
+                ++m_plainRowRuns.back().second;
+            }
+        }
+    }
+    for (const int x : m_gridColumns) {
+        m_plainRow[static_cast<std::size_t>(x)] = grid;
     }
 }
 
-const QRgb* HistogramCore::GridRow(int y) const {
-    return (IsGridRow(y) ? m_gridRow : m_plainRow).data();
-}
-
-void HistogramCore::DrawSegmentsIn(HistogramRaster& raster, int left, int right) const {
+void HistogramCore::DrawStagesIn(HistogramRaster& raster, int left, int right) const {
     // Stage k's pieces cover columns StageLeft(k) ... StageLeft(k) + 3, and StageLeft grows by 3
     // per stage.
     const int firstLeft = StageLeft(0);
     const int last = static_cast<int>(m_stages.size()) - 1;
     const int from =
-        std::max(0, FloorDiv(left - (kSegmentStart - kSegmentEnd) - firstLeft + kScrollStep - 1,
-                             kScrollStep));
+        std::max(0, FloorDiv(left - kSegmentWidth - firstLeft + kScrollStep - 1, kScrollStep));
     const int to = std::min(last, FloorDiv(right - 1 - firstLeft, kScrollStep));
     for (int k = from; k <= to; ++k) {
         DrawStageSegments(raster, m_stages[static_cast<std::size_t>(k)], k, left, right);
     }
 }
 
-void HistogramCore::DrawFullThin(QImage& target) {
-    BuildGridRows();
-    const auto width = static_cast<std::size_t>(m_client.right - m_client.left);
+void HistogramCore::DrawFullThin(QImage& target, HistogramRaster& raster) {
+    const auto bytes = static_cast<std::size_t>(m_client.right - m_client.left) * sizeof(QRgb);
+    uchar* const bits = target.bits();
+    const qsizetype stride = target.bytesPerLine();
     for (int y = m_client.top; y < m_client.bottom; ++y) {
-        std::memcpy(target.scanLine(y), GridRow(y), width * sizeof(QRgb));
+        const QRgb* const row = IsGridRow(y) ? m_gridRow.data() : m_plainRow.data();
+        std::memcpy(bits + y * stride, row, bytes);
     }
-    HistogramRaster raster(target);
-    DrawSegmentsIn(raster, m_client.left, m_client.right);
+    DrawStagesIn(raster, m_client.left, m_client.right);
 }
 
-void HistogramCore::DrawFullWide(QImage& target) {
-    HistogramRaster raster(target);
+void HistogramCore::DrawFullWide(HistogramRaster& raster) {
     raster.FillRect(m_client.left, m_client.top, m_client.right, m_client.bottom,
                     m_backgroundColour);
     for (int k = 0; k < static_cast<int>(m_stages.size()); ++k) {
@@ -315,15 +361,15 @@ void HistogramCore::DrawFullWide(QImage& target) {
         } else {
             DrawScrollGrid(raster, stage.gridX);
         }
+        raster.SetOrigin(0);
         DrawStageSegments(raster, stage, k, m_client.left, m_client.right);
     }
 }
 
-bool HistogramCore::IsThin(const HistogramPen& pen) const {
-    const QRgb colour = pen.colour | 0xFF000000U;
-    // Line pieces are told from the grid by their colour when the last picture is moved.
-    return pen.width <= 1 && colour != (m_gridColour | 0xFF000000U) &&
-           colour != (m_backgroundColour | 0xFF000000U);
+// Pixels of a 1-pixel pen (Line draws narrower requests at 1 pixel). Wider pens reach the grid
+// pieces of later stages, which then cover them: those pictures are drawn stage by stage.
+bool HistogramCore::IsThin(const HistogramPen& pen) {
+    return pen.width <= 1;
 }
 
 bool HistogramCore::CanScrollLastFrame() const {
@@ -335,7 +381,12 @@ bool HistogramCore::CanScrollLastFrame() const {
     return growth == 0 || growth == 1;
 }
 
-void HistogramCore::ScrollLastFrame(QImage& target) {
+// The last picture, moved 3 pixels left, holds the new one but where a stage's pieces changed
+// (the new stages at the right, the dropped oldest point at the left) and where a vertical grid
+// line appears or vanishes (the grid columns do not move with the line pieces). The columns of
+// changed stages are redrawn whole; a column whose grid line switches gets its bare grid back
+// and then the line pieces that cross it, drawn again in stage order.
+void HistogramCore::ScrollLastFrame(QImage& target, HistogramRaster& raster) {
     const int width = m_client.right - m_client.left;
     const int scrolls = static_cast<int>(m_stages.size()) - 1;
     const int lastScrolls = static_cast<int>(m_lastStages.size()) - 1;
@@ -346,31 +397,30 @@ void HistogramCore::ScrollLastFrame(QImage& target) {
             m_redraw[static_cast<std::size_t>(x)] = 1;
         }
     };
-    const int segmentWidth = kSegmentStart - kSegmentEnd;
     // Stages whose pieces are new or differ from what the moved picture shows there. The last
     // stage of either picture is never clipped by a later scroll, so it never matches.
     for (int k = 0; k <= scrolls; ++k) {
         const int old = k + 1 - growth;
-        const bool same =
-            old >= 0 && old < lastScrolls && k < scrolls &&
-            m_lastStages[static_cast<std::size_t>(old)] == m_stages[static_cast<std::size_t>(k)];
+        const bool same = old >= 0 && old < lastScrolls && k < scrolls &&
+                          m_lastStages[static_cast<std::size_t>(old)].series1 ==
+                              m_stages[static_cast<std::size_t>(k)].series1 &&
+                          m_lastStages[static_cast<std::size_t>(old)].series2 ==
+                              m_stages[static_cast<std::size_t>(k)].series2;
         if (!same) {
-            markColumns(StageLeft(k), StageLeft(k) + segmentWidth);
+            markColumns(StageLeft(k), StageLeft(k) + kSegmentWidth);
         }
     }
     // Old stages left of the new stage 0: the dropped oldest point.
     for (int old = 0; old - 1 + growth < 0; ++old) {
         const int moved = StageLeft(old - 1 + growth);
-        markColumns(moved, moved + segmentWidth);
+        markColumns(moved, moved + kSegmentWidth);
     }
     // The columns that entered at the right edge.
     markColumns(width - kScrollStep, width - 1);
 
-    // Vertical grid columns that appear or vanish elsewhere (the grid columns do not move with
-    // the line pieces). Only grid or background pixels switch: line pieces stay on top.
-    m_appearing.clear();
-    m_vanishing.clear();
+    const QRgb grid = m_gridColour | 0xFF000000U;
     m_redrawRuns.clear();
+    m_switchedColumns.clear();
     for (int x = 0; x < width; ++x) {
         const auto index = static_cast<std::size_t>(x);
         if (m_redraw[index] != 0) {
@@ -379,52 +429,54 @@ void HistogramCore::ScrollLastFrame(QImage& target) {
             } else {
                 ++m_redrawRuns.back().second;
             }
-            continue;
-        }
-        const bool was = m_lastGridColumns[index + kScrollStep] != 0; // x + 3 < width here
-        const bool is = m_gridColumns[index] != 0;
-        if (was != is) {
-            (is ? m_appearing : m_vanishing).push_back(x);
+        } else if ((m_lastPlainRow[index + kScrollStep] == grid) != (m_plainRow[index] == grid)) {
+            m_switchedColumns.push_back(x); // x + 3 < width here
         }
     }
-    BuildGridRows();
-    const QRgb background = m_backgroundColour | 0xFF000000U;
-    const QRgb grid = m_gridColour | 0xFF000000U;
     uchar* const bits = target.bits();
     const qsizetype stride = target.bytesPerLine();
-    const int* const appearing = m_appearing.data();
-    const int* const appearingEnd = appearing + m_appearing.size();
-    const int* const vanishing = m_vanishing.data();
-    const int* const vanishingEnd = vanishing + m_vanishing.size();
-    for (int y = m_client.top; y < m_client.bottom; ++y) {
-        QRgb* const line = reinterpret_cast<QRgb*>(bits + y * stride);
-        const bool gridRow = IsGridRow(y);
-        if (!gridRow) {
-            for (const int* x = appearing; x != appearingEnd; ++x) {
-                const QRgb pixel = line[*x];
-                line[*x] = pixel == background ? grid : pixel;
-            }
-            for (const int* x = vanishing; x != vanishingEnd; ++x) {
-                const QRgb pixel = line[*x];
-                line[*x] = pixel == grid ? background : pixel;
-            }
+    const qsizetype step = stride / qsizetype{sizeof(QRgb)};
+    const QRgb pixel1 = m_pen1.colour | 0xFF000000U;
+    const QRgb pixel2 = m_pen2.colour | 0xFF000000U;
+    const int firstLeft = StageLeft(0);
+    const int lastStage = static_cast<int>(m_stages.size()) - 1;
+    for (const int x : m_switchedColumns) {
+        QRgb* const column = reinterpret_cast<QRgb*>(bits) + x;
+        // Rows with a horizontal grid line keep the grid colour in every column.
+        const QRgb pixel = m_plainRow[static_cast<std::size_t>(x)];
+        for (const auto& [top, count] : m_plainRowRuns) {
+            FillColumn(column + top * step, step, count, pixel);
         }
-        const QRgb* const base = gridRow ? m_gridRow.data() : m_plainRow.data();
-        for (const auto& [left, right] : m_redrawRuns) {
-            std::copy(base + left, base + right, line + left);
+        // The pieces of the stages that cover column x, in stage order.
+        const int from =
+            std::max(0, FloorDiv(x - kSegmentWidth - firstLeft + kScrollStep - 1, kScrollStep));
+        const int to = std::min(lastStage, FloorDiv(x - firstLeft, kScrollStep));
+        for (int k = from; k <= to; ++k) {
+            if (x >= StageClipRight(k)) {
+                continue;
+            }
+            const Stage& stage = m_stages[static_cast<std::size_t>(k)];
+            const auto c = static_cast<std::size_t>(x - firstLeft - kScrollStep * k);
+            const HistogramColumnRun run1 = stage.runs1[c];
+            FillColumn(column + run1.top * step, step, run1.count, pixel1);
+            const HistogramColumnRun run2 = stage.runs2[c];
+            FillColumn(column + run2.top * step, step, run2.count, pixel2);
         }
     }
-    HistogramRaster raster(target);
     for (const auto& [left, right] : m_redrawRuns) {
-        DrawSegmentsIn(raster, left, right);
+        const auto bytes = static_cast<std::size_t>(right - left) * sizeof(QRgb);
+        for (int y = m_client.top; y < m_client.bottom; ++y) {
+            const QRgb* const row = IsGridRow(y) ? m_gridRow.data() : m_plainRow.data();
+            std::memcpy(bits + y * stride + qsizetype{left} * qsizetype{sizeof(QRgb)}, row + left,
+                        bytes);
+        }
+        DrawStagesIn(raster, left, right);
     }
 }
 
-// The picture lives in a canvas wider than the image, and the image is a window onto it: moving
-// the picture 3 pixels left is moving the window 3 columns right. Only when the window reaches
-// the canvas's right end is the picture copied back to its left end.
 void HistogramCore::DrawDirect() {
     PlanStages();
+    FindRuns();
     const int width = m_client.right - m_client.left;
     const int height = m_client.bottom - m_client.top;
     const bool scroll = CanScrollLastFrame();
@@ -453,17 +505,19 @@ void HistogramCore::DrawDirect() {
     }
     uchar* const view = bits + static_cast<qsizetype>(m_viewLeft) * 4;
     QImage target(view, width, height, stride, QImage::Format_RGB32);
+    HistogramRaster raster(target);
+    BuildGridRows();
     if (scroll) {
-        ScrollLastFrame(target);
+        ScrollLastFrame(target, raster);
     } else if (IsThin(m_pen1) && IsThin(m_pen2)) {
-        DrawFullThin(target);
+        DrawFullThin(target, raster);
     } else {
-        DrawFullWide(target);
+        DrawFullWide(raster);
     }
     // Read-only for whoever holds it: writing to a copy detaches it from the canvas.
     m_image = QImage(static_cast<const uchar*>(view), width, height, stride, QImage::Format_RGB32);
     std::swap(m_stages, m_lastStages);
-    std::swap(m_gridColumns, m_lastGridColumns);
+    std::swap(m_plainRow, m_lastPlainRow);
     m_lastFrameValid = true;
     m_lastFrameRange = m_range;
     m_lastFramePen1 = m_pen1;

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QRgb>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <utility>
@@ -103,7 +104,12 @@ private:
     bool MakeImage();
     void DrawFirstGrid(HistogramRaster& raster) const;
     void ResetSeries();
-    void AdvanceGridPhase();
+    void AdvanceGridPhase() {
+        m_gridPhase -= kScrollStep;
+        if (m_gridPhase < 0) {
+            m_gridPhase += kGridSpacing;
+        }
+    }
     // Column of the vertical grid line a scroll step draws. C++ remainder (truncating): the
     // same column the grid has always used, also for images narrower than the phase.
     int ScrollGridX() const {
@@ -120,21 +126,23 @@ private:
         int to = 0;
         friend bool operator==(const Segment&, const Segment&) = default;
     };
-    // What one stage of the picture holds: the pieces of both series and, after a scroll step,
-    // the column of its vertical grid line.
+    // The pixels of a line piece: its rows in each of its columns (NarrowLineRuns).
+    static constexpr int kSegmentWidth = kSegmentStart - kSegmentEnd;
+    using SegmentRuns = std::array<HistogramColumnRun, kSegmentWidth + 1>;
+    // What one stage of the picture holds: the pieces of both series with their pixels and,
+    // after a scroll step, the column of its vertical grid line.
     struct Stage {
         Segment series1;
         Segment series2;
         int gridX = 0;
-        friend bool operator==(const Stage& a, const Stage& b) {
-            return a.series1 == b.series1 && a.series2 == b.series2;
-        }
+        SegmentRuns runs1;
+        SegmentRuns runs2;
     };
 
     // The piece a series draws for a value whose point lies at valueY; moves the series on.
-    Segment NextSegment(std::uint32_t value, int valueY, SeriesY& y) const {
+    Segment NextSegment(bool zero, int valueY, SeriesY& y) const {
         // A value of 0 continues at the height of the point before.
-        if (value != 0) {
+        if (!zero) {
             y.current = valueY;
         }
         if (y.previous == m_client.bottom + 1) {
@@ -149,6 +157,7 @@ private:
     void Replay();
     void DrawDirect();
     void PlanStages();
+    void FindRuns();
     // How far the scrolls after a stage move its drawing to the left.
     int StageShift(int stage) const { return kScrollStep * (m_historyCount + 1 - stage); }
     // Right end (exclusive) of the columns where a stage's drawing survives the later scrolls.
@@ -157,20 +166,19 @@ private:
             stage == m_historyCount + 1 ? m_client.right : m_client.right - kScrollStep;
         return drawnRight - StageShift(stage);
     }
-    // First column of a stage's line pieces.
-    int StageLeft(int stage) const { return m_client.right - kSegmentStart - StageShift(stage); }
     void DrawStageSegments(HistogramRaster& raster, const Stage& stage, int index, int clipLeft,
                            int clipRight) const;
     void BuildGridRows();
-    const QRgb* GridRow(int y) const;
     // Rows top - 1 + 13 j carry a horizontal grid line.
     bool IsGridRow(int y) const { return (y - (m_client.top - 1)) % kGridSpacing == 0; }
-    void DrawSegmentsIn(HistogramRaster& raster, int left, int right) const;
-    bool IsThin(const HistogramPen& pen) const;
-    void DrawFullThin(QImage& target);
-    void DrawFullWide(QImage& target);
+    static bool IsThin(const HistogramPen& pen);
+    // First column of a stage's line pieces.
+    int StageLeft(int stage) const { return m_client.right - kSegmentStart - StageShift(stage); }
+    void DrawStagesIn(HistogramRaster& raster, int left, int right) const;
+    void DrawFullThin(QImage& target, HistogramRaster& raster);
+    void DrawFullWide(HistogramRaster& raster);
     bool CanScrollLastFrame() const;
-    void ScrollLastFrame(QImage& target);
+    void ScrollLastFrame(QImage& target, HistogramRaster& raster);
 
     HistogramDrawing m_drawing;
     SeriesY m_y1;
@@ -190,29 +198,36 @@ private:
     Pending m_pending2;
     int m_historyCount = 0;
 
-    // Direct drawing: y of every stored point at the range they were computed for, and what the
-    // picture of the last tick held, so that the next tick moves it instead of redrawing it.
-    std::vector<int> m_historyY1;
-    std::vector<int> m_historyY2;
+    // Direct drawing: y of every stored point at the range they were computed for (and whether
+    // the value was 0), the stages of the replay's picture and the vertical grid columns it
+    // leaves, the canvas the picture is drawn into and the bare grid rows.
+    struct HistoryPoint {
+        int y = 0;
+        bool zero = false;
+    };
+    std::vector<HistoryPoint> m_historyY1;
+    std::vector<HistoryPoint> m_historyY2;
     std::uint32_t m_historyYRange = 0;
     std::vector<Stage> m_stages;
-    std::vector<std::uint8_t> m_gridColumns;
+    // The stages of the last tick: most pieces reappear one stage earlier, their pixels known.
     std::vector<Stage> m_lastStages;
-    std::vector<std::uint8_t> m_lastGridColumns;
-    // Per column: 1 where the moved picture is redrawn from the stages; the runs of such
-    // columns as [left, right).
-    std::vector<std::uint8_t> m_redraw;
-    std::vector<std::pair<int, int>> m_redrawRuns;
-    std::vector<int> m_appearing;
-    std::vector<int> m_vanishing;
-    // Direct drawing draws into a canvas wider than the image; the image shows the columns from
-    // m_viewLeft on.
+    std::vector<int> m_gridColumns;
+    // A row without and a row with a horizontal grid line; the row without of the last tick.
+    std::vector<QRgb> m_plainRow;
+    std::vector<QRgb> m_gridRow;
+    std::vector<QRgb> m_lastPlainRow;
+    // The rows without a horizontal grid line as runs (first row, number of rows).
+    std::vector<std::pair<int, int>> m_plainRowRuns;
+    // The picture lives in a canvas wider than the image, and the image is a window onto it from
+    // column m_viewLeft on: moving the picture 3 pixels left is moving the window 3 columns right.
     static constexpr int kCanvasSlack = 128 * kScrollStep;
     QImage m_canvas;
     int m_viewLeft = 0;
-    // The bare grid of the picture: a row without and a row with a horizontal grid line.
-    std::vector<QRgb> m_plainRow;
-    std::vector<QRgb> m_gridRow;
+    // Per column: 1 where the moved picture is redrawn from the stages; those runs of columns
+    // as [left, right); the other columns whose vertical grid line appears or vanishes.
+    std::vector<std::uint8_t> m_redraw;
+    std::vector<std::pair<int, int>> m_redrawRuns;
+    std::vector<int> m_switchedColumns;
     bool m_lastFrameValid = false;
     std::uint32_t m_lastFrameRange = 0;
     HistogramPen m_lastFramePen1;

@@ -3,10 +3,19 @@
 #include <QImage>
 #include <QRgb>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 namespace fb {
+
+// The pixels of a line in one column: the rows [top, top + count).
+struct HistogramColumnRun {
+    int top = 0;
+    int count = 0;
+
+    friend bool operator==(const HistogramColumnRun&, const HistogramColumnRun&) = default;
+};
 
 // A solid pen. Width 1 is the thin pen of line drawing: the end point of a line is not drawn.
 // A wider pen stamps a round dot of that diameter on every point of the line, end point
@@ -40,11 +49,30 @@ public:
     // Adds dx to the x coordinate of every later FillRect and Line.
     void SetOrigin(int dx) { m_origin = dx; }
     // Later drawings touch only image columns in [left, right); the image bounds always apply.
-    void SetClipColumns(int left, int right);
+    void SetClipColumns(int left, int right) {
+        m_clipLeft = std::max(left, 0);
+        m_clipRight = std::min(right, m_width);
+    }
+    // Later drawings touch only image rows in [top, bottom); the image bounds always apply.
+    void SetClipRows(int top, int bottom) {
+        m_clipTop = std::max(top, 0);
+        m_clipBottom = std::min(bottom, m_height);
+    }
     void ResetClip();
 
     void FillRect(int left, int top, int right, int bottom, QRgb colour);
     void Line(int x0, int y0, int x1, int y1, const HistogramPen& pen);
+    // The same pixels as Line with a 1-pixel pen, for lines at most kNarrowLineWidth columns
+    // wide that run to the right (x0 <= x1): a steep one is drawn as one vertical run per
+    // column instead of pixel by pixel. Other lines are handed to Line.
+    void NarrowLine(int x0, int y0, int x1, int y1, QRgb colour);
+    static constexpr int kNarrowLineWidth = 64;
+    // The pixels NarrowLine draws for a line from (0, y0) to (width, y1) with 0 <= width <=
+    // kNarrowLineWidth, in rows [top, bottom): runs[c] for the columns c = 0 ... width.
+    static void NarrowLineRuns(int y0, int y1, int width, int top, int bottom,
+                               HistogramColumnRun* runs);
+    // Draws runs[c] in column x0 + c for c < columns (clipped like every drawing).
+    void DrawColumnRuns(int x0, const HistogramColumnRun* runs, int columns, QRgb colour);
     void ScrollLeft(int pixels);
 
     // Largest pen width drawn; wider requests are drawn at this width.
@@ -65,11 +93,16 @@ private:
             PlotThin(x + dx, y + dy, colour);
         }
     }
+    template <int kWidth>
+    static void NarrowLineRunsOf(int y0, int y1, int anyWidth, int top, int bottom,
+                                 HistogramColumnRun* runs);
     QRgb* Row(std::int64_t y) { return reinterpret_cast<QRgb*>(m_bits + y * m_stride); }
 
     QImage& m_image;
     uchar* m_bits = nullptr;
     qsizetype m_stride = 0;
+    int m_width = 0;
+    int m_height = 0;
     int m_origin = 0;
     int m_clipLeft = 0;
     int m_clipRight = 0;

@@ -3,8 +3,9 @@ BUILD ?= build
 CMAKE_BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 WERROR ?= ON
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test bench package e2e format format-check clean
+.PHONY: all deps configure build run test bench package e2e fuzz sanitize measure format format-check clean
 
 all: build
 
@@ -34,6 +35,12 @@ package: build
 
 e2e: build
 	cd $(BUILD) && ctest -L e2e --output-on-failure
+
+fuzz: deps
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+sanitize: deps
+	scripts/sanitize.sh
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

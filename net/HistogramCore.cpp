@@ -3,6 +3,7 @@
 #include "net/HistogramRaster.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -10,22 +11,81 @@ namespace fb {
 
 namespace {
 
-int FloorDiv(int a, int b) {
-    const int quotient = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? quotient - 1 : quotient;
+// a / b rounded down, for b > 0.
+inline int FloorDiv(int a, int b) {
+    return a >= 0 ? a / b : -((b - 1 - a) / b);
 }
 
 // count pixels down a column from out, step pixels apart.
 inline void FillColumn(QRgb* out, qsizetype step, int count, QRgb pixel) {
-    for (; count >= 4; count -= 4) {
+    for (; count >= 8; count -= 8) {
+        out[0] = pixel;
+        out[step] = pixel;
+        out[2 * step] = pixel;
+        out[3 * step] = pixel;
+        out[4 * step] = pixel;
+        out[5 * step] = pixel;
+        out[6 * step] = pixel;
+        out[7 * step] = pixel;
+        out += 8 * step;
+    }
+    if (count >= 4) {
         out[0] = pixel;
         out[step] = pixel;
         out[2 * step] = pixel;
         out[3 * step] = pixel;
         out += 4 * step;
+        count -= 4;
     }
     for (; count > 0; --count) {
         *out = pixel;
+        out += step;
+    }
+}
+
+// The 12 pixels of a column between two horizontal grid lines.
+inline void FillColumn12(QRgb* out, qsizetype step, QRgb pixel) {
+    out[0] = pixel;
+    out[step] = pixel;
+    out[2 * step] = pixel;
+    out[3 * step] = pixel;
+    out[4 * step] = pixel;
+    out[5 * step] = pixel;
+    out[6 * step] = pixel;
+    out[7 * step] = pixel;
+    out[8 * step] = pixel;
+    out[9 * step] = pixel;
+    out[10 * step] = pixel;
+    out[11 * step] = pixel;
+}
+
+// The rows [0, count) of four columns: column c at out + offset[c] gets pixel[c].
+inline void FillColumns4(QRgb* out, qsizetype step, qsizetype count,
+                         const std::array<qsizetype, 4>& offset, const std::array<QRgb, 4>& pixel) {
+    const qsizetype d1 = offset[1] - offset[0];
+    const qsizetype d2 = offset[2] - offset[0];
+    const qsizetype d3 = offset[3] - offset[0];
+    const QRgb p0 = pixel[0];
+    const QRgb p1 = pixel[1];
+    const QRgb p2 = pixel[2];
+    const QRgb p3 = pixel[3];
+    out += offset[0];
+    if (count == 12) {
+#pragma GCC unroll 12
+        for (int r = 0; r < 12; ++r) {
+            out[0] = p0;
+            out[d1] = p1;
+            out[d2] = p2;
+            out[d3] = p3;
+            out += step;
+        }
+        return;
+    }
+    for (qsizetype r = 0; r < count; ++r) {
+        out[0] = p0;
+        out[d1] = p1;
+        out[d2] = p2;
+        out[d3] = p3;
         out += step;
     }
 }
@@ -206,11 +266,14 @@ void HistogramCore::Replay() {
 // the horizontal grid pieces join into whole rows. So the picture is the bare grid (background,
 // grid rows, the surviving vertical grid columns) under the line pieces drawn in stage order: a
 // tick copies one of two prepared rows into every row and then draws the 2 (S + 2) line pieces,
-// each as a few vertical runs. Nothing of the last picture is kept or read: from one tick to the
-// next every line piece moves 3 pixels left while every vertical grid column moves elsewhere,
-// so almost every row changes anyway.
+// each as a few vertical runs. A tick whose range and pens did not change instead moves the last
+// picture 3 pixels left (ScrollLastFrame) and redraws only what differs: the columns of the
+// stages that changed and the vertical grid columns, which do not move with the line pieces.
+// The stages themselves are kept from tick to tick; only those whose pieces change are planned
+// again (PlanStages).
 
 void HistogramCore::PlanStages() {
+    bool rebuilt = false;
     if (m_historyYRange != m_range || m_historyY1.size() != m_history1.size()) {
         m_historyY1.clear();
         m_historyY2.clear();
@@ -219,11 +282,38 @@ void HistogramCore::PlanStages() {
             m_historyY2.push_back(HistoryPoint{PointY(m_history2[i]), m_history2[i] == 0});
         }
         m_historyYRange = m_range;
+        rebuilt = true;
     }
     const int scrolls = m_historyCount + 1;
-    const int width = m_client.right - m_client.left;
+    const int stages = scrolls + 1;
     const auto count = static_cast<int>(m_historyY1.size());
-    m_stages.resize(static_cast<std::size_t>(scrolls) + 1);
+    // The last tick's stages stay in their slots: new stage k takes the slot of the last tick's
+    // stage k + 1 - growth (the history drops its oldest point, growth 0, or grows, growth 1),
+    // whose pieces it mostly repeats.
+    const int growth = stages - m_stageCount;
+    const bool compare = m_stageCount > 0 && (growth == 0 || growth == 1);
+    // Unless the points were rescaled, every stage from the first one (from stage 2 on) whose
+    // pieces both match up to the stage of the newest point repeats its slot.
+    const bool skip = compare && !rebuilt;
+    int base = compare ? m_stageBase + 1 - growth : 0;
+    if (m_stageBuffer.size() < static_cast<std::size_t>(stages) * 4) {
+        m_stageBuffer.resize(static_cast<std::size_t>(std::max(stages, kHistoryLength + 2)) * 4);
+    }
+    if (static_cast<std::size_t>(base + stages) > m_stageBuffer.size()) {
+        if (compare) {
+            std::copy(m_stageBuffer.begin() + m_stageBase,
+                      m_stageBuffer.begin() + m_stageBase + m_stageCount, m_stageBuffer.begin());
+        }
+        base = compare ? 1 - growth : 0;
+    }
+    m_stageBase = base;
+    m_lastStageCount = compare ? m_stageCount : 0;
+    m_stageCount = stages;
+    m_repeatedFrom = 0;
+    m_repeatedTo = 0;
+    Stage* const slots = m_stageBuffer.data() + base;
+
+    const int width = m_client.right - m_client.left;
     m_gridColumns.clear();
     const auto markColumn = [&](int x) {
         if (x >= 0 && x < width) {
@@ -233,54 +323,81 @@ void HistogramCore::PlanStages() {
     for (int x = m_client.left - 1; x < m_client.right - kScrollStep; x += kGridSpacing) {
         markColumn(x - StageShift(0));
     }
-    ResetSeries();
-    const HistoryPoint* point1 = m_historyY1.data();
-    const HistoryPoint* point2 = m_historyY2.data();
-    for (int k = 0; k <= scrolls; ++k) {
-        Stage& stage = m_stages[static_cast<std::size_t>(k)];
-        if (k > 0) {
+    // ScrollGridX step by step: each scroll adds 3 to right - phase modulo 13, which stays
+    // non-negative when the image is at least as wide as the grid spacing.
+    const bool stepGrid = m_client.right >= kGridSpacing;
+    int gridRemainder = stepGrid ? (m_client.right - m_gridPhase) % kGridSpacing : 0;
+    // Consecutive stages often leave their grid line in the same column: it is listed once.
+    int lastColumn = -1;
+    for (int k = 1; k <= scrolls; ++k) {
+        Stage& stage = slots[k];
+        if (stepGrid) {
+            gridRemainder += kScrollStep;
+            if (gridRemainder >= kGridSpacing) {
+                gridRemainder -= kGridSpacing;
+            }
+            stage.gridX = m_client.right - gridRemainder - 1;
+        } else {
             AdvanceGridPhase();
             stage.gridX = ScrollGridX();
-            if (k == scrolls || stage.gridX < m_client.right - kScrollStep) {
-                markColumn(stage.gridX - StageShift(k));
+        }
+        if (k == scrolls || stage.gridX < m_client.right - kScrollStep) {
+            const int column = stage.gridX - StageShift(k);
+            if (column != lastColumn) {
+                markColumn(column);
+                lastColumn = column;
             }
         }
-        // Stage 0 and stage 1 draw the oldest pair, the last two stages the newest.
-        stage.series1 = NextSegment(point1->zero, point1->y, m_y1);
-        stage.series2 = NextSegment(point2->zero, point2->y, m_y2);
-        if (k >= 1 && k < count) {
-            ++point1;
-            ++point2;
-        }
     }
-}
+    if (stepGrid) {
+        // The phase after the scrolls' steps of 3 (it lies in [0, 13) after the tick's step).
+        m_gridPhase =
+            ((m_gridPhase - kScrollStep * scrolls) % kGridSpacing + kGridSpacing) % kGridSpacing;
+    }
 
-// The pixels of every stage's pieces. A piece with the same ends as one of the last tick's
-// (which sat one stage later, or at the same stage while the history was still growing) has its
-// pixels; the others are found anew.
-void HistogramCore::FindRuns() {
     const int top = m_client.top;
     const int bottom = m_client.bottom;
-    const auto last = static_cast<int>(m_lastStages.size());
-    const int growth = static_cast<int>(m_stages.size()) - last;
-    const auto find = [&](const Segment& segment, SegmentRuns& runs, const Segment* oldSegment,
-                          const SegmentRuns* oldRuns) {
-        if (oldSegment != nullptr && *oldSegment == segment) {
-            runs = *oldRuns;
-        } else {
-            HistogramRaster::NarrowLineRuns(segment.from, segment.to, kSegmentWidth, top, bottom,
-                                            runs.data());
+    ResetSeries();
+    bool matched1 = false;
+    bool matched2 = false;
+    for (int k = 0; k < stages; ++k) {
+        if (matched1 && matched2 && k < count) {
+            // Stages k ... count - 1 draw the same points after the same heights as their slots.
+            m_repeatedFrom = k;
+            m_repeatedTo = count;
+            const Stage& last = slots[count - 1];
+            m_y1 = SeriesY{last.series1.to, last.series1.to};
+            m_y2 = SeriesY{last.series2.to, last.series2.to};
+            k = count;
+            matched1 = false;
+            matched2 = false;
         }
-    };
-    for (int k = 0; k < static_cast<int>(m_stages.size()); ++k) {
-        Stage& stage = m_stages[static_cast<std::size_t>(k)];
-        const int old = k + 1 - growth;
-        const Stage* previous =
-            old >= 0 && old < last ? &m_lastStages[static_cast<std::size_t>(old)] : nullptr;
-        find(stage.series1, stage.runs1, previous != nullptr ? &previous->series1 : nullptr,
-             previous != nullptr ? &previous->runs1 : nullptr);
-        find(stage.series2, stage.runs2, previous != nullptr ? &previous->series2 : nullptr,
-             previous != nullptr ? &previous->runs2 : nullptr);
+        // Stage 0 and stage 1 draw the oldest pair, the last two stages the newest.
+        const int point = std::min(std::max(k - 1, 0), count - 1);
+        const HistoryPoint& point1 = m_historyY1[static_cast<std::size_t>(point)];
+        const HistoryPoint& point2 = m_historyY2[static_cast<std::size_t>(point)];
+        const Segment series1 = NextSegment(point1.zero, point1.y, m_y1);
+        const Segment series2 = NextSegment(point2.zero, point2.y, m_y2);
+        Stage& stage = slots[k];
+        // The slot holds the last tick's stage k + 1 - growth if there was one.
+        const bool valid = compare && k + 1 - growth < m_lastStageCount;
+        const bool same1 = valid && stage.series1 == series1;
+        const bool same2 = valid && stage.series2 == series2;
+        stage.reused = same1 && same2;
+        if (!same1) {
+            stage.series1 = series1;
+            HistogramRaster::NarrowLineRuns(series1.from, series1.to, kSegmentWidth, top, bottom,
+                                            stage.runs1.data());
+        }
+        if (!same2) {
+            stage.series2 = series2;
+            HistogramRaster::NarrowLineRuns(series2.from, series2.to, kSegmentWidth, top, bottom,
+                                            stage.runs2.data());
+        }
+        if (skip && k >= 2) {
+            matched1 = matched1 || same1;
+            matched2 = matched2 || same2;
+        }
     }
 }
 
@@ -306,7 +423,14 @@ void HistogramCore::BuildGridRows() {
     if (m_gridRow.size() != width) {
         m_gridRow.assign(width, grid);
     }
-    m_plainRow.assign(width, background);
+    if (m_plainRow.size() != width) {
+        m_plainRow.assign(width, background);
+    } else {
+        // Only the last tick's grid columns differ from the background.
+        for (const int x : m_lastGridColumns) {
+            m_plainRow[static_cast<std::size_t>(x)] = background;
+        }
+    }
     if (m_plainRowRuns.empty()) {
         for (int y = m_client.top; y < m_client.bottom; ++y) {
             if (IsGridRow(y)) {
@@ -329,12 +453,12 @@ void HistogramCore::DrawStagesIn(HistogramRaster& raster, int left, int right) c
     // Stage k's pieces cover columns StageLeft(k) ... StageLeft(k) + 3, and StageLeft grows by 3
     // per stage.
     const int firstLeft = StageLeft(0);
-    const int last = static_cast<int>(m_stages.size()) - 1;
+    const int last = m_stageCount - 1;
     const int from =
         std::max(0, FloorDiv(left - kSegmentWidth - firstLeft + kScrollStep - 1, kScrollStep));
     const int to = std::min(last, FloorDiv(right - 1 - firstLeft, kScrollStep));
     for (int k = from; k <= to; ++k) {
-        DrawStageSegments(raster, m_stages[static_cast<std::size_t>(k)], k, left, right);
+        DrawStageSegments(raster, StageAt(k), k, left, right);
     }
 }
 
@@ -352,8 +476,8 @@ void HistogramCore::DrawFullThin(QImage& target, HistogramRaster& raster) {
 void HistogramCore::DrawFullWide(HistogramRaster& raster) {
     raster.FillRect(m_client.left, m_client.top, m_client.right, m_client.bottom,
                     m_backgroundColour);
-    for (int k = 0; k < static_cast<int>(m_stages.size()); ++k) {
-        const Stage& stage = m_stages[static_cast<std::size_t>(k)];
+    for (int k = 0; k < m_stageCount; ++k) {
+        const Stage& stage = StageAt(k);
         raster.SetOrigin(-StageShift(k));
         raster.SetClipColumns(m_client.left, StageClipRight(k));
         if (k == 0) {
@@ -377,7 +501,7 @@ bool HistogramCore::CanScrollLastFrame() const {
         !(m_lastFramePen2 == m_pen2) || !IsThin(m_pen1) || !IsThin(m_pen2)) {
         return false;
     }
-    const auto growth = static_cast<int>(m_stages.size()) - static_cast<int>(m_lastStages.size());
+    const int growth = m_stageCount - m_lastStageCount;
     return growth == 0 || growth == 1;
 }
 
@@ -388,65 +512,131 @@ bool HistogramCore::CanScrollLastFrame() const {
 // and then the line pieces that cross it, drawn again in stage order.
 void HistogramCore::ScrollLastFrame(QImage& target, HistogramRaster& raster) {
     const int width = m_client.right - m_client.left;
-    const int scrolls = static_cast<int>(m_stages.size()) - 1;
-    const int lastScrolls = static_cast<int>(m_lastStages.size()) - 1;
+    const int scrolls = m_stageCount - 1;
+    const int lastScrolls = m_lastStageCount - 1;
     const int growth = scrolls - lastScrolls;
-    m_redraw.assign(static_cast<std::size_t>(width), 0);
+    // Runs of columns to redraw, added in ascending order of their first column.
+    constexpr int kMergeGap = 16;
+    m_redrawRuns.clear();
     const auto markColumns = [&](int from, int to) {
-        for (int x = std::max(from, 0); x <= std::min(to, width - 1); ++x) {
-            m_redraw[static_cast<std::size_t>(x)] = 1;
+        from = std::max(from, 0);
+        to = std::min(to, width - 1) + 1;
+        if (from >= to) {
+            return;
+        }
+        // A short gap is redrawn too: one row copy instead of two.
+        if (!m_redrawRuns.empty() && from <= m_redrawRuns.back().second + kMergeGap) {
+            m_redrawRuns.back().second = std::max(m_redrawRuns.back().second, to);
+        } else {
+            m_redrawRuns.emplace_back(from, to);
         }
     };
-    // Stages whose pieces are new or differ from what the moved picture shows there. The last
-    // stage of either picture is never clipped by a later scroll, so it never matches.
-    for (int k = 0; k <= scrolls; ++k) {
-        const int old = k + 1 - growth;
-        const bool same = old >= 0 && old < lastScrolls && k < scrolls &&
-                          m_lastStages[static_cast<std::size_t>(old)].series1 ==
-                              m_stages[static_cast<std::size_t>(k)].series1 &&
-                          m_lastStages[static_cast<std::size_t>(old)].series2 ==
-                              m_stages[static_cast<std::size_t>(k)].series2;
-        if (!same) {
-            markColumns(StageLeft(k), StageLeft(k) + kSegmentWidth);
-        }
-    }
     // Old stages left of the new stage 0: the dropped oldest point.
     for (int old = 0; old - 1 + growth < 0; ++old) {
         const int moved = StageLeft(old - 1 + growth);
         markColumns(moved, moved + kSegmentWidth);
     }
+    // Stages whose pieces are new or differ from what the moved picture shows there. The last
+    // stage of either picture is never clipped by a later scroll, so it never matches.
+    for (int k = 0; k <= scrolls; ++k) {
+        if (k == m_repeatedFrom && k < m_repeatedTo) {
+            // PlanStages found these stages equal to the last tick's, none of them the last.
+            k = m_repeatedTo - 1;
+            continue;
+        }
+        const int old = k + 1 - growth;
+        // PlanStages compared the pieces with those of the last tick's stage old.
+        const bool same = StageAt(k).reused && old < lastScrolls && k < scrolls;
+        if (!same) {
+            markColumns(StageLeft(k), StageLeft(k) + kSegmentWidth);
+        }
+    }
     // The columns that entered at the right edge.
     markColumns(width - kScrollStep, width - 1);
 
-    const QRgb grid = m_gridColour | 0xFF000000U;
-    m_redrawRuns.clear();
-    m_switchedColumns.clear();
-    for (int x = 0; x < width; ++x) {
-        const auto index = static_cast<std::size_t>(x);
-        if (m_redraw[index] != 0) {
-            if (m_redrawRuns.empty() || m_redrawRuns.back().second != x) {
-                m_redrawRuns.emplace_back(x, x + 1);
-            } else {
-                ++m_redrawRuns.back().second;
-            }
-        } else if ((m_lastPlainRow[index + kScrollStep] == grid) != (m_plainRow[index] == grid)) {
-            m_switchedColumns.push_back(x); // x + 3 < width here
+    // A column outside the redrawn runs needs its bare grid back where the moved picture had a
+    // grid column and the new one has none, or the other way round.
+    if (m_gridMarks.size() != static_cast<std::size_t>(width)) {
+        m_gridMarks.assign(static_cast<std::size_t>(width), 0);
+    }
+    std::uint8_t* const marks = m_gridMarks.data();
+    constexpr std::uint8_t kOldGrid = 1;
+    constexpr std::uint8_t kNewGrid = 2;
+    constexpr std::uint8_t kRedrawn = 4;
+    for (const auto& [left, right] : m_redrawRuns) {
+        std::memset(marks + left, kRedrawn, static_cast<std::size_t>(right - left));
+    }
+    for (const int x : m_lastGridColumns) {
+        if (x >= kScrollStep) {
+            marks[x - kScrollStep] |= kOldGrid;
         }
     }
+    for (const int x : m_gridColumns) {
+        marks[x] |= kNewGrid;
+    }
+    m_switchedColumns.clear();
+    const auto visit = [&](int x) {
+        const std::uint8_t mark = marks[x];
+        if (mark == kOldGrid || mark == kNewGrid) {
+            m_switchedColumns.push_back(x); // x + 3 < width: the right edge is redrawn
+        }
+        marks[x] = 0;
+    };
+    for (const int x : m_lastGridColumns) {
+        if (x >= kScrollStep) {
+            visit(x - kScrollStep);
+        }
+    }
+    for (const int x : m_gridColumns) {
+        visit(x);
+    }
+    for (const auto& [left, right] : m_redrawRuns) {
+        std::memset(marks + left, 0, static_cast<std::size_t>(right - left));
+    }
+
     uchar* const bits = target.bits();
     const qsizetype stride = target.bytesPerLine();
     const qsizetype step = stride / qsizetype{sizeof(QRgb)};
     const QRgb pixel1 = m_pen1.colour | 0xFF000000U;
     const QRgb pixel2 = m_pen2.colour | 0xFF000000U;
     const int firstLeft = StageLeft(0);
-    const int lastStage = static_cast<int>(m_stages.size()) - 1;
+    const int lastStage = m_stageCount - 1;
+    // The rows without a horizontal grid line as pixel offsets (kept apart from the int
+    // members, which every pixel store could otherwise change).
+    m_plainRowOffsets.clear();
+    for (const auto& [top, count] : m_plainRowRuns) {
+        m_plainRowOffsets.emplace_back(top * step, count);
+    }
+    // The bare grid of the switched columns, four columns at a time. Rows with a horizontal
+    // grid line keep the grid colour in every column.
+    const auto switched = m_switchedColumns.size();
+    std::size_t done = 0;
+    for (; done + 4 <= switched; done += 4) {
+        std::array<qsizetype, 4> columns{};
+        std::array<QRgb, 4> pixels{};
+        for (std::size_t c = 0; c < 4; ++c) {
+            const int x = m_switchedColumns[done + c];
+            columns[c] = x;
+            pixels[c] = m_plainRow[static_cast<std::size_t>(x)];
+        }
+        for (const auto& [offset, count] : m_plainRowOffsets) {
+            FillColumns4(reinterpret_cast<QRgb*>(bits) + offset, step, count, columns, pixels);
+        }
+    }
+    for (; done < switched; ++done) {
+        const int x = m_switchedColumns[done];
+        QRgb* const column = reinterpret_cast<QRgb*>(bits) + x;
+        const QRgb pixel = m_plainRow[static_cast<std::size_t>(x)];
+        for (const auto& [offset, count] : m_plainRowOffsets) {
+            if (count == kGridSpacing - 1) {
+                FillColumn12(column + offset, step, pixel);
+            } else {
+                FillColumn(column + offset, step, static_cast<int>(count), pixel);
+            }
+        }
+    }
     for (const int x : m_switchedColumns) {
         QRgb* const column = reinterpret_cast<QRgb*>(bits) + x;
-        // Rows with a horizontal grid line keep the grid colour in every column.
-        const QRgb pixel = m_plainRow[static_cast<std::size_t>(x)];
-        for (const auto& [top, count] : m_plainRowRuns) {
-            FillColumn(column + top * step, step, count, pixel);
-        }
         // The pieces of the stages that cover column x, in stage order.
         const int from =
             std::max(0, FloorDiv(x - kSegmentWidth - firstLeft + kScrollStep - 1, kScrollStep));
@@ -455,7 +645,7 @@ void HistogramCore::ScrollLastFrame(QImage& target, HistogramRaster& raster) {
             if (x >= StageClipRight(k)) {
                 continue;
             }
-            const Stage& stage = m_stages[static_cast<std::size_t>(k)];
+            const Stage& stage = StageAt(k);
             const auto c = static_cast<std::size_t>(x - firstLeft - kScrollStep * k);
             const HistogramColumnRun run1 = stage.runs1[c];
             FillColumn(column + run1.top * step, step, run1.count, pixel1);
@@ -465,8 +655,13 @@ void HistogramCore::ScrollLastFrame(QImage& target, HistogramRaster& raster) {
     }
     for (const auto& [left, right] : m_redrawRuns) {
         const auto bytes = static_cast<std::size_t>(right - left) * sizeof(QRgb);
+        // Rows top - 1 + 13 j carry a horizontal grid line (IsGridRow).
+        int gridRowPhase = 1;
         for (int y = m_client.top; y < m_client.bottom; ++y) {
-            const QRgb* const row = IsGridRow(y) ? m_gridRow.data() : m_plainRow.data();
+            const QRgb* const row = gridRowPhase == 0 ? m_gridRow.data() : m_plainRow.data();
+            if (++gridRowPhase == kGridSpacing) {
+                gridRowPhase = 0;
+            }
             std::memcpy(bits + y * stride + qsizetype{left} * qsizetype{sizeof(QRgb)}, row + left,
                         bytes);
         }
@@ -476,7 +671,6 @@ void HistogramCore::ScrollLastFrame(QImage& target, HistogramRaster& raster) {
 
 void HistogramCore::DrawDirect() {
     PlanStages();
-    FindRuns();
     const int width = m_client.right - m_client.left;
     const int height = m_client.bottom - m_client.top;
     const bool scroll = CanScrollLastFrame();
@@ -516,8 +710,7 @@ void HistogramCore::DrawDirect() {
     }
     // Read-only for whoever holds it: writing to a copy detaches it from the canvas.
     m_image = QImage(static_cast<const uchar*>(view), width, height, stride, QImage::Format_RGB32);
-    std::swap(m_stages, m_lastStages);
-    std::swap(m_plainRow, m_lastPlainRow);
+    std::swap(m_gridColumns, m_lastGridColumns);
     m_lastFrameValid = true;
     m_lastFrameRange = m_range;
     m_lastFramePen1 = m_pen1;

@@ -135,6 +135,8 @@ private:
         Segment series1;
         Segment series2;
         int gridX = 0;
+        // Both pieces equal those of the stage that held them in the last tick's picture.
+        bool reused = false;
         SegmentRuns runs1;
         SegmentRuns runs2;
     };
@@ -157,7 +159,6 @@ private:
     void Replay();
     void DrawDirect();
     void PlanStages();
-    void FindRuns();
     // How far the scrolls after a stage move its drawing to the left.
     int StageShift(int stage) const { return kScrollStep * (m_historyCount + 1 - stage); }
     // Right end (exclusive) of the columns where a stage's drawing survives the later scrolls.
@@ -208,26 +209,43 @@ private:
     std::vector<HistoryPoint> m_historyY1;
     std::vector<HistoryPoint> m_historyY2;
     std::uint32_t m_historyYRange = 0;
-    std::vector<Stage> m_stages;
-    // The stages of the last tick: most pieces reappear one stage earlier, their pixels known.
-    std::vector<Stage> m_lastStages;
+    // The stages of the picture: m_stageCount of them from slot m_stageBase on. Each tick moves
+    // the base on by one slot while the history is full, so a piece that reappears one stage
+    // earlier is already in place with its pixels; the stages move back to the buffer's start
+    // when its end is reached.
+    std::vector<Stage> m_stageBuffer;
+    int m_stageBase = 0;
+    int m_stageCount = 0;
+    // The number of stages of the last tick, when their slots were kept (0 otherwise).
+    int m_lastStageCount = 0;
+    // Stages [m_repeatedFrom, m_repeatedTo) repeat their slots without having been compared.
+    int m_repeatedFrom = 0;
+    int m_repeatedTo = 0;
+    Stage& StageAt(int k) { return m_stageBuffer[static_cast<std::size_t>(m_stageBase + k)]; }
+    const Stage& StageAt(int k) const {
+        return m_stageBuffer[static_cast<std::size_t>(m_stageBase + k)];
+    }
     std::vector<int> m_gridColumns;
-    // A row without and a row with a horizontal grid line; the row without of the last tick.
+    // The vertical grid columns of the last tick, which m_plainRow holds until BuildGridRows.
+    std::vector<int> m_lastGridColumns;
+    // A row without and a row with a horizontal grid line.
     std::vector<QRgb> m_plainRow;
     std::vector<QRgb> m_gridRow;
-    std::vector<QRgb> m_lastPlainRow;
     // The rows without a horizontal grid line as runs (first row, number of rows).
     std::vector<std::pair<int, int>> m_plainRowRuns;
+    std::vector<std::pair<qsizetype, qsizetype>> m_plainRowOffsets;
     // The picture lives in a canvas wider than the image, and the image is a window onto it from
     // column m_viewLeft on: moving the picture 3 pixels left is moving the window 3 columns right.
     static constexpr int kCanvasSlack = 128 * kScrollStep;
     QImage m_canvas;
     int m_viewLeft = 0;
-    // Per column: 1 where the moved picture is redrawn from the stages; those runs of columns
-    // as [left, right); the other columns whose vertical grid line appears or vanishes.
-    std::vector<std::uint8_t> m_redraw;
+    // The runs of columns [left, right) where the moved picture is redrawn from the stages, in
+    // ascending order; the other columns whose vertical grid line appears or vanishes.
     std::vector<std::pair<int, int>> m_redrawRuns;
     std::vector<int> m_switchedColumns;
+    // Per column, while ScrollLastFrame runs: 1 where the moved picture had a grid column, 2
+    // where the new one has one; zero otherwise and between ticks.
+    std::vector<std::uint8_t> m_gridMarks;
     bool m_lastFrameValid = false;
     std::uint32_t m_lastFrameRange = 0;
     HistogramPen m_lastFramePen1;

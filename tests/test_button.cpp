@@ -1,5 +1,7 @@
 #include "ui/ButtonST.h"
 
+#include "support/TestSupport.h"
+
 #include <QApplication>
 #include <QFontMetrics>
 #include <QHelpEvent>
@@ -13,20 +15,8 @@
 
 namespace {
 
-class QtApp : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "test_button";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-::testing::Environment* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+::testing::Environment* const kQtApp =
+    ::testing::AddGlobalTestEnvironment(new fb::testing_support::QtApp);
 
 bool SendToolTipEvent(CButtonST& button, QPoint local) {
     QHelpEvent help(QEvent::ToolTip, local, button.mapToGlobal(local));

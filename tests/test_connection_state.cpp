@@ -1,18 +1,17 @@
 #include "platform/linux/NetConnectionState.h"
 
+#include "support/TestSupport.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QProcess>
 #include <QVariantMap>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -32,78 +31,11 @@ extern "C" const char* __tsan_default_suppressions() {
 
 namespace {
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_connection_state";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
-template <typename F> bool PumpUntil(F done, int ms = 5000) {
-    App();
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return done();
-}
-
-// Sets (or unsets, with nullopt) an environment variable and restores it when it goes.
-class EnvGuard {
-public:
-    EnvGuard(const char* name, std::optional<std::string> value)
-        : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~EnvGuard() {
-        if (m_old) {
-            setenv(m_name.c_str(), m_old->c_str(), 1);
-        } else {
-            unsetenv(m_name.c_str());
-        }
-    }
-    EnvGuard(const EnvGuard&) = delete;
-    EnvGuard& operator=(const EnvGuard&) = delete;
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "fb-connection-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
-            m_path = pattern;
-        }
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!m_path.empty()) {
-            std::filesystem::remove_all(m_path, ignored);
-        }
-    }
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-
-void WriteFile(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-}
+using fb::testing_support::CoreApp;
+using fb::testing_support::EnvGuard;
+using fb::testing_support::PumpUntil;
+using fb::testing_support::TempDir;
+using fb::testing_support::WriteFile;
 
 const char* const kRouteHeader = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask"
                                  "\t\tMTU\tWindow\tIRTT\n";
@@ -114,7 +46,7 @@ const char* const kProxyVariables[] = {"http_proxy", "https_proxy", "all_proxy",
 // desktop configuration directory of its own.
 class RouteFallbackTest : public ::testing::Test {
 protected:
-    TempDir root;
+    TempDir root{"connection"};
     std::vector<std::unique_ptr<EnvGuard>> env;
 
     void SetUp() override {
@@ -310,7 +242,7 @@ public:
 
 class NetworkManagerTest : public ::testing::Test {
 protected:
-    TempDir dir;
+    TempDir dir{"connection-bus"};
     QProcess daemon;
     QString address;
     std::optional<QDBusConnection> service;
@@ -318,7 +250,7 @@ protected:
     std::vector<std::unique_ptr<EnvGuard>> env;
 
     void SetUp() override {
-        App();
+        CoreApp();
         for (const char* name : kProxyVariables) {
             env.push_back(std::make_unique<EnvGuard>(name, std::nullopt));
         }
@@ -465,7 +397,7 @@ TEST_F(NetworkManagerTest, NoNetworkManagerOnTheBusMeansRoutes) {
 }
 
 TEST(NetworkManagerBus, UnreachableBusMeansRoutes) {
-    App();
+    CoreApp();
     NetConnectionState::Options options;
     options.busAddress = QStringLiteral("unix:path=/nonexistent/flowbright/bus");
     options.procRoot = "/nonexistent";

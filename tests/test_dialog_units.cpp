@@ -1,9 +1,16 @@
 #include "app/DialogUnits.h"
 
+#include "support/TestSupport.h"
+
 #include <QApplication>
 #include <QFont>
 
 #include <gtest/gtest.h>
+
+namespace {
+::testing::Environment* const kQtApp =
+    ::testing::AddGlobalTestEnvironment(new fb::testing_support::QtApp);
+} // namespace
 
 TEST(DialogUnits, ConvertsWithTheBaseUnitsAndRoundsToNearest) {
     // The classic 8-point dialog font: base units 6 x 13.
@@ -17,10 +24,6 @@ TEST(DialogUnits, ConvertsWithTheBaseUnitsAndRoundsToNearest) {
 }
 
 TEST(DialogUnits, BaseUnitsFollowTheFont) {
-    int argc = 1;
-    char name[] = "test";
-    char* argv[] = {name};
-    QApplication app(argc, argv);
     QFont small = QApplication::font();
     small.setPixelSize(10);
     QFont large = small;

@@ -23,11 +23,21 @@ struct RunCase {
     // Also change the pens now and then: wide pens, and colours equal to the grid or the
     // background.
     bool changePens = false;
+    // When the range changes: at random (4 % of the ticks), rarely (long stretches of steady
+    // ticks with a full history), or in bursts of changes on every tick between steady stretches.
+    enum class Ranges { Random, Rare, Bursts };
+    Ranges ranges = Ranges::Random;
+    // Share of the values that are 0 (a 0 continues at the height before).
+    int zeroPercent = 15;
 };
 
 std::ostream& operator<<(std::ostream& out, const RunCase& run) {
+    constexpr std::array<const char*, 3> kRanges{"", ", rare range changes",
+                                                 ", bursts of range changes"};
     return out << "seed " << run.seed << ", " << run.width << " x " << run.height << ", "
-               << run.ticks << " ticks" << (run.changePens ? ", pens change" : "");
+               << run.ticks << " ticks" << (run.changePens ? ", pens change" : "")
+               << kRanges[static_cast<std::size_t>(run.ranges)] << ", " << run.zeroPercent
+               << " % zeros";
 }
 
 // Where the two pictures differ first, or an empty string.
@@ -89,7 +99,7 @@ TEST_P(DirectDrawing, MatchesTheReplayAfterEveryTick) {
     std::uint32_t range = 100;
     const auto value = [&]() -> std::uint32_t {
         const int kind = std::uniform_int_distribution<int>(0, 99)(random);
-        if (kind < 15) {
+        if (kind < run.zeroPercent) {
             return 0;
         }
         if (kind < 65) {
@@ -107,7 +117,20 @@ TEST_P(DirectDrawing, MatchesTheReplayAfterEveryTick) {
     };
 
     for (int tick = 1; tick <= run.ticks; ++tick) {
-        if (chance(4)) {
+        bool changeRange = false;
+        switch (run.ranges) {
+        case RunCase::Ranges::Random:
+            changeRange = chance(4);
+            break;
+        case RunCase::Ranges::Rare:
+            changeRange = std::uniform_int_distribution<int>(0, 999)(random) < 2;
+            break;
+        case RunCase::Ranges::Bursts:
+            // 8 ticks of changes, then 400 steady ticks (more than the history holds).
+            changeRange = tick % 408 < 8;
+            break;
+        }
+        if (changeRange) {
             const int lower = pick(kLowers);
             const int upper = pick(kUppers);
             replay.SetRange(lower, upper);
@@ -160,5 +183,20 @@ INSTANTIATE_TEST_SUITE_P(
                       RunCase{11, 5, 5, 3000, true}, RunCase{12, 3, 4, 3000, false},
                       RunCase{13, 1, 1, 2000, false}, RunCase{14, 7, 90, 2000, false},
                       RunCase{15, 384, 79, 2000, true}));
+
+// Direct drawing keeps the last tick's stages and reuses them while the range stays: long steady
+// stretches with a full history, bursts of range changes between them, many 0 values (which
+// carry a height forward over many stages), images narrower and wider than the full history's
+// reach and narrower than the grid spacing.
+INSTANTIATE_TEST_SUITE_P(
+    SteadyRuns, DirectDrawing,
+    ::testing::Values(RunCase{21, 383, 78, 4000, false, RunCase::Ranges::Rare, 15},
+                      RunCase{22, 383, 78, 4000, false, RunCase::Ranges::Bursts, 15},
+                      RunCase{23, 383, 78, 3000, false, RunCase::Ranges::Rare, 80},
+                      RunCase{24, 200, 60, 3000, false, RunCase::Ranges::Bursts, 60},
+                      RunCase{25, 520, 100, 2500, true, RunCase::Ranges::Rare, 30},
+                      RunCase{26, 332, 40, 3000, false, RunCase::Ranges::Bursts, 95},
+                      RunCase{27, 12, 20, 3000, false, RunCase::Ranges::Rare, 40},
+                      RunCase{28, 40, 30, 3000, true, RunCase::Ranges::Bursts, 15}));
 
 } // namespace

@@ -1,12 +1,13 @@
 #include "platform/linux/IniProfile.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -20,37 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 using fb::linux_impl::IniProfile;
 using namespace std::string_literals;
-
-// A directory of its own for one test, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "fb-ini-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code error;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
-        fs::remove_all(path_, error);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    const fs::path& Path() const { return path_; }
-    // Every entry of the directory, to catch leftover temporary files.
-    std::set<std::string> Entries() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(path_))
-            names.insert(entry.path().filename().string());
-        return names;
-    }
-
-private:
-    fs::path path_;
-};
+using fb::testing_support::ReadFile;
+using fb::testing_support::TempDir;
+using fb::testing_support::WriteFile;
 
 // Sets the process umask for one test and restores it after.
 class UmaskGuard {
@@ -64,16 +37,6 @@ public:
 private:
     mode_t old_;
 };
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Spit(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
 
 ino_t Inode(const std::string& path) {
     struct stat st {};
@@ -98,7 +61,7 @@ protected:
         return profile.WriteString(section, key, value, file);
     }
 
-    TempDir dir;
+    TempDir dir{"ini"};
     std::string file = dir.File("flowbright.ini");
     IniProfile profile;
 };
@@ -108,7 +71,7 @@ protected:
 
 TEST_F(IniProfileTest, MissingFileSectionOrKeyGivesTheDefault) {
     EXPECT_EQ(Get("main", "key"), "<default>");
-    Spit(file, "[main]\nkey=1\n[other]\nx=2\n");
+    WriteFile(file, "[main]\nkey=1\n[other]\nx=2\n");
     EXPECT_EQ(Get("missing", "key"), "<default>");
     EXPECT_EQ(Get("main", "x"), "<default>") << "a key of another section";
     EXPECT_EQ(Get("main", "ke"), "<default>") << "a prefix of a key";
@@ -118,7 +81,7 @@ TEST_F(IniProfileTest, MissingFileSectionOrKeyGivesTheDefault) {
 }
 
 TEST_F(IniProfileTest, NamesMatchWithoutCaseAndBlanks) {
-    Spit(file, "  [ MainWindow ]  \n\t AlwaysOnTop \t=\t  yes please  \t\nTOP=5\n");
+    WriteFile(file, "  [ MainWindow ]  \n\t AlwaysOnTop \t=\t  yes please  \t\nTOP=5\n");
     EXPECT_EQ(Get("mainwindow", "alwaysontop"), "yes please");
     EXPECT_EQ(Get("MAINWINDOW", "ALWAYSONTOP"), "yes please");
     EXPECT_EQ(Get(" mainwindow ", " top "), "5");
@@ -126,7 +89,7 @@ TEST_F(IniProfileTest, NamesMatchWithoutCaseAndBlanks) {
 }
 
 TEST_F(IniProfileTest, KeysBeforeAnySectionOrAfterBrokenLinesAreHandled) {
-    Spit(file, "orphan=1\n[a]\n[broken header\nk=2\n; k=3\nnot a key line\n=nameless\n");
+    WriteFile(file, "orphan=1\n[a]\n[broken header\nk=2\n; k=3\nnot a key line\n=nameless\n");
     EXPECT_EQ(Get("", "orphan"), "<default>");
     EXPECT_EQ(Get("a", "orphan"), "<default>");
     EXPECT_EQ(Get("a", "k"), "2") << "a line with '[' but no ']' starts no section";
@@ -135,8 +98,8 @@ TEST_F(IniProfileTest, KeysBeforeAnySectionOrAfterBrokenLinesAreHandled) {
 }
 
 TEST_F(IniProfileTest, OnePairOfEnclosingQuotesIsRemoved) {
-    Spit(file, "[q]\nd=\"C:\\Program Files\\x\"\ns='single'\nmixed=\"a'\nempty=\"\"\n"
-               "one=\"\ninner=a\"b\"c\ntwice=\"\"x\"\"\n");
+    WriteFile(file, "[q]\nd=\"C:\\Program Files\\x\"\ns='single'\nmixed=\"a'\nempty=\"\"\n"
+                    "one=\"\ninner=a\"b\"c\ntwice=\"\"x\"\"\n");
     EXPECT_EQ(Get("q", "d"), "C:\\Program Files\\x");
     EXPECT_EQ(Get("q", "s"), "single");
     EXPECT_EQ(Get("q", "mixed"), "\"a'");
@@ -147,27 +110,27 @@ TEST_F(IniProfileTest, OnePairOfEnclosingQuotesIsRemoved) {
 }
 
 TEST_F(IniProfileTest, ThePresentEmptyValueIsNotTheDefault) {
-    Spit(file, "[log]\nlogfile=\nblank=   \n");
+    WriteFile(file, "[log]\nlogfile=\nblank=   \n");
     EXPECT_EQ(Get("log", "logfile"), "");
     EXPECT_EQ(Get("log", "blank"), "");
     EXPECT_EQ(GetInt("log", "logfile", 9), 0);
 }
 
 TEST_F(IniProfileTest, AByteOrderMarkDoesNotHideTheFirstSection) {
-    Spit(file, "\xef\xbb\xbf[s]\nk=1\n");
+    WriteFile(file, "\xef\xbb\xbf[s]\nk=1\n");
     EXPECT_EQ(Get("s", "k"), "1");
     ASSERT_TRUE(Write("s", "k", "2"));
-    EXPECT_EQ(Slurp(file), "\xef\xbb\xbf[s]\nk=2\n");
+    EXPECT_EQ(ReadFile(file), "\xef\xbb\xbf[s]\nk=2\n");
 }
 
 TEST_F(IniProfileTest, FirstDuplicateWins) {
-    Spit(file, "[s]\nk=first\nK=second\n[other]\nk=x\n[S]\nk=third\nonlyhere=4\n");
+    WriteFile(file, "[s]\nk=first\nK=second\n[other]\nk=x\n[S]\nk=third\nonlyhere=4\n");
     EXPECT_EQ(Get("s", "k"), "first");
     EXPECT_EQ(Get("s", "onlyhere"), "<default>") << "only the first section of a name is read";
 }
 
 TEST_F(IniProfileTest, GetStringKeepsAtMostSizeMinusOneCharacters) {
-    Spit(file, "[s]\nk=abcdef\n");
+    WriteFile(file, "[s]\nk=abcdef\n");
     EXPECT_EQ(Get("s", "k", "dflt", 0), "");
     EXPECT_EQ(Get("s", "k", "dflt", 1), "");
     EXPECT_EQ(Get("s", "k", "dflt", 4), "abc");
@@ -183,14 +146,14 @@ TEST_F(IniProfileTest, TheDefaultLosesTrailingBlanksOnly) {
 }
 
 TEST_F(IniProfileTest, CrLfLineEndsDoNotReachValues) {
-    Spit(file, "[s]\r\nk=value\r\nn=12\r\n[t]\r\nlast=x");
+    WriteFile(file, "[s]\r\nk=value\r\nn=12\r\n[t]\r\nlast=x");
     EXPECT_EQ(Get("s", "k"), "value");
     EXPECT_EQ(GetInt("s", "n"), 12);
     EXPECT_EQ(Get("t", "last"), "x") << "a last line without a newline is read";
 }
 
 TEST_F(IniProfileTest, NulBytesEndValuesAndNames) {
-    Spit(file, "[s]\nk=ab\0cd\nna\0me=1\n[t\0u]\nz=2\n"s);
+    WriteFile(file, "[s]\nk=ab\0cd\nna\0me=1\n[t\0u]\nz=2\n"s);
     EXPECT_EQ(Get("s", "k"), "ab");
     EXPECT_EQ(Get("s", "na"), "<default>");
     EXPECT_EQ(Get("s", "na\0me"s), "<default>");
@@ -199,7 +162,7 @@ TEST_F(IniProfileTest, NulBytesEndValuesAndNames) {
 }
 
 TEST_F(IniProfileTest, AVeryLongLineDoesNotHideTheKeysAfterIt) {
-    Spit(file, "[s]\njunk=" + std::string(1 << 20, 'x') + "\nk=after\n");
+    WriteFile(file, "[s]\njunk=" + std::string(1 << 20, 'x') + "\nk=after\n");
     EXPECT_EQ(Get("s", "k"), "after");
     EXPECT_EQ(Get("s", "junk", "", 11), std::string(10, 'x'));
     EXPECT_EQ(Get("s", "junk", "", std::string::npos).size(), std::size_t{1} << 20);
@@ -229,7 +192,7 @@ struct IntCase {
 class IniProfileIntTest : public IniProfileTest, public ::testing::WithParamInterface<IntCase> {};
 
 TEST_P(IniProfileIntTest, ReadsLeadingDigits) {
-    Spit(file, "[n]\nv=" + GetParam().text + "\n");
+    WriteFile(file, "[n]\nv=" + GetParam().text + "\n");
     EXPECT_EQ(GetInt("n", "v", -777), GetParam().expected) << "text: " << GetParam().text;
 }
 
@@ -249,64 +212,64 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(IniProfileTest, ANewFileHoldsTheSectionAndKey) {
     UmaskGuard mask(022);
     ASSERT_TRUE(Write("main", "alwaysontop", "0"));
-    EXPECT_EQ(Slurp(file), "[main]\nalwaysontop=0\n");
+    EXPECT_EQ(ReadFile(file), "[main]\nalwaysontop=0\n");
     EXPECT_EQ(Mode(file), 0644u) << "a new file gets 0666 less the umask";
     ASSERT_TRUE(Write("main", "nsresolve", "1"));
     ASSERT_TRUE(Write("filters", "filtertcp", "0"));
     ASSERT_TRUE(Write("main", "portresolve", "2"));
-    EXPECT_EQ(Slurp(file), "[main]\nalwaysontop=0\nnsresolve=1\nportresolve=2\n"
-                           "[filters]\nfiltertcp=0\n");
+    EXPECT_EQ(ReadFile(file), "[main]\nalwaysontop=0\nnsresolve=1\nportresolve=2\n"
+                              "[filters]\nfiltertcp=0\n");
     EXPECT_EQ(Get("main", "nsresolve"), "1");
 }
 
 TEST_F(IniProfileTest, ANewKeyGoesAfterTheLastLineOfItsSection) {
-    Spit(file, "; settings\n[a]\nx=1\n; about y\n\n\n[b]\nz=3\n");
+    WriteFile(file, "; settings\n[a]\nx=1\n; about y\n\n\n[b]\nz=3\n");
     ASSERT_TRUE(Write("A", "y", "2"));
-    EXPECT_EQ(Slurp(file), "; settings\n[a]\nx=1\n; about y\ny=2\n\n\n[b]\nz=3\n");
+    EXPECT_EQ(ReadFile(file), "; settings\n[a]\nx=1\n; about y\ny=2\n\n\n[b]\nz=3\n");
     ASSERT_TRUE(Write("b", "w", "4"));
-    EXPECT_EQ(Slurp(file), "; settings\n[a]\nx=1\n; about y\ny=2\n\n\n[b]\nz=3\nw=4\n");
+    EXPECT_EQ(ReadFile(file), "; settings\n[a]\nx=1\n; about y\ny=2\n\n\n[b]\nz=3\nw=4\n");
 }
 
 TEST_F(IniProfileTest, AKeyOfAnEmptySectionFollowsItsHeader) {
-    Spit(file, "[empty]\n\n[next]\n");
+    WriteFile(file, "[empty]\n\n[next]\n");
     ASSERT_TRUE(Write("empty", "k", "v"));
-    EXPECT_EQ(Slurp(file), "[empty]\nk=v\n\n[next]\n");
+    EXPECT_EQ(ReadFile(file), "[empty]\nk=v\n\n[next]\n");
 }
 
 TEST_F(IniProfileTest, ARewriteChangesOnlyTheValue) {
-    Spit(file, "[S]\n  Key = old value ; not a comment\nother=1\n");
+    WriteFile(file, "[S]\n  Key = old value ; not a comment\nother=1\n");
     ASSERT_TRUE(Write("s", "KEY", "new"));
-    EXPECT_EQ(Slurp(file), "[S]\n  Key = new\nother=1\n") << "the stored spelling stays";
+    EXPECT_EQ(ReadFile(file), "[S]\n  Key = new\nother=1\n") << "the stored spelling stays";
     ASSERT_TRUE(Write("s", "key", ""));
-    EXPECT_EQ(Slurp(file), "[S]\n  Key = \nother=1\n");
+    EXPECT_EQ(ReadFile(file), "[S]\n  Key = \nother=1\n");
     EXPECT_EQ(Get("s", "key"), "");
 }
 
 TEST_F(IniProfileTest, OnlyTheFirstDuplicateIsRewritten) {
-    Spit(file, "[s]\nk=1\nk=2\n[s]\nk=3\n");
+    WriteFile(file, "[s]\nk=1\nk=2\n[s]\nk=3\n");
     ASSERT_TRUE(Write("s", "k", "9"));
-    EXPECT_EQ(Slurp(file), "[s]\nk=9\nk=2\n[s]\nk=3\n");
+    EXPECT_EQ(ReadFile(file), "[s]\nk=9\nk=2\n[s]\nk=3\n");
     ASSERT_TRUE(Write("s", "n", "5"));
-    EXPECT_EQ(Slurp(file), "[s]\nk=9\nk=2\nn=5\n[s]\nk=3\n");
+    EXPECT_EQ(ReadFile(file), "[s]\nk=9\nk=2\nn=5\n[s]\nk=3\n");
 }
 
 TEST_F(IniProfileTest, NewLinesTakeTheFileLineEnd) {
-    Spit(file, "[s]\r\nk=1\r\n");
+    WriteFile(file, "[s]\r\nk=1\r\n");
     ASSERT_TRUE(Write("s", "n", "2"));
     ASSERT_TRUE(Write("t", "m", "3"));
-    EXPECT_EQ(Slurp(file), "[s]\r\nk=1\r\nn=2\r\n[t]\r\nm=3\r\n");
+    EXPECT_EQ(ReadFile(file), "[s]\r\nk=1\r\nn=2\r\n[t]\r\nm=3\r\n");
 }
 
 TEST_F(IniProfileTest, AFileWithoutFinalNewlineGetsOneBeforeNewLines) {
-    Spit(file, "[s]\r\nk=1");
+    WriteFile(file, "[s]\r\nk=1");
     ASSERT_TRUE(Write("s", "k", "2"));
-    EXPECT_EQ(Slurp(file), "[s]\r\nk=2") << "a rewrite in place adds nothing";
+    EXPECT_EQ(ReadFile(file), "[s]\r\nk=2") << "a rewrite in place adds nothing";
     ASSERT_TRUE(Write("t", "m", "3"));
-    EXPECT_EQ(Slurp(file), "[s]\r\nk=2\r\n[t]\r\nm=3\r\n");
+    EXPECT_EQ(ReadFile(file), "[s]\r\nk=2\r\n[t]\r\nm=3\r\n");
 
-    Spit(file, "[s]");
+    WriteFile(file, "[s]");
     ASSERT_TRUE(Write("s", "k", "v"));
-    EXPECT_EQ(Slurp(file), "[s]\nk=v\n");
+    EXPECT_EQ(ReadFile(file), "[s]\nk=v\n");
 }
 
 TEST_F(IniProfileTest, ReplacesTheFileAtomicallyAndOnlyWhenItChanges) {
@@ -320,7 +283,7 @@ TEST_F(IniProfileTest, ReplacesTheFileAtomicallyAndOnlyWhenItChanges) {
 }
 
 TEST_F(IniProfileTest, KeepsThePermissionBits) {
-    Spit(file, "[s]\nk=1\n");
+    WriteFile(file, "[s]\nk=1\n");
     for (mode_t mode : {0600u, 0640u, 0604u}) {
         ASSERT_EQ(::chmod(file.c_str(), mode), 0);
         ASSERT_TRUE(Write("s", "k", std::to_string(mode)));
@@ -330,11 +293,11 @@ TEST_F(IniProfileTest, KeepsThePermissionBits) {
 
 TEST_F(IniProfileTest, WritesThroughASymbolicLink) {
     const std::string target = dir.File("real.ini");
-    Spit(target, "[s]\nk=1\n");
+    WriteFile(target, "[s]\nk=1\n");
     ASSERT_EQ(::symlink("real.ini", file.c_str()), 0);
     ASSERT_TRUE(Write("s", "k", "2"));
     EXPECT_TRUE(fs::is_symlink(file)) << "the link stays a link";
-    EXPECT_EQ(Slurp(target), "[s]\nk=2\n");
+    EXPECT_EQ(ReadFile(target), "[s]\nk=2\n");
 }
 
 TEST_F(IniProfileTest, ADanglingLinkIsLeftAlone) {
@@ -345,7 +308,7 @@ TEST_F(IniProfileTest, ADanglingLinkIsLeftAlone) {
 
 TEST_F(IniProfileTest, RefusesWritesThatWouldNotReadBack) {
     const std::string before = "[s]\nk=1\n";
-    Spit(file, before);
+    WriteFile(file, before);
     EXPECT_FALSE(Write("s", "k", "two\nlines"));
     EXPECT_FALSE(Write("s", "k", "cr\rhere"));
     EXPECT_FALSE(Write("s", "a=b", "1"));
@@ -356,12 +319,12 @@ TEST_F(IniProfileTest, RefusesWritesThatWouldNotReadBack) {
     EXPECT_FALSE(Write("a]b", "k", "1"));
     EXPECT_FALSE(Write("", "k", "1"));
     EXPECT_FALSE(Write("s\n[t", "k", "1"));
-    EXPECT_EQ(Slurp(file), before);
+    EXPECT_EQ(ReadFile(file), before);
 }
 
 TEST_F(IniProfileTest, ValuesAreWrittenUpToANul) {
     ASSERT_TRUE(Write("s", "k", "abc\0def"s));
-    EXPECT_EQ(Slurp(file), "[s]\nk=abc\n");
+    EXPECT_EQ(ReadFile(file), "[s]\nk=abc\n");
 }
 
 TEST_F(IniProfileTest, AMissingDirectoryFailsSilently) {
@@ -373,9 +336,9 @@ TEST_F(IniProfileTest, AMissingDirectoryFailsSilently) {
 
 TEST_F(IniProfileTest, ADirectoryThatIsAFileFailsSilently) {
     const std::string notADir = dir.File("plain");
-    Spit(notADir, "data");
+    WriteFile(notADir, "data");
     EXPECT_FALSE(profile.WriteString("s", "k", "v", notADir + "/flowbright.ini"));
-    EXPECT_EQ(Slurp(notADir), "data");
+    EXPECT_EQ(ReadFile(notADir), "data");
     EXPECT_EQ(dir.Entries(), std::set<std::string>{"plain"});
 }
 
@@ -391,12 +354,12 @@ TEST_F(IniProfileTest, AReadOnlyDirectoryLeavesTheFileUnchanged) {
         GTEST_SKIP() << "root writes into read-only directories; the missing-directory and "
                         "file-as-directory cases cover failing writes";
     const std::string before = "[s]\nk=1\n";
-    Spit(file, before);
+    WriteFile(file, before);
     ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
     EXPECT_FALSE(Write("s", "k", "2"));
     EXPECT_FALSE(Write("t", "n", "3"));
     ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
-    EXPECT_EQ(Slurp(file), before);
+    EXPECT_EQ(ReadFile(file), before);
     EXPECT_EQ(dir.Entries(), std::set<std::string>{"flowbright.ini"});
 }
 
@@ -404,10 +367,10 @@ TEST_F(IniProfileTest, AReadOnlyFileStaysUnchanged) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root may write any file";
     const std::string before = "[s]\nk=1\n";
-    Spit(file, before);
+    WriteFile(file, before);
     ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
     EXPECT_FALSE(Write("s", "k", "2"));
-    EXPECT_EQ(Slurp(file), before);
+    EXPECT_EQ(ReadFile(file), before);
     EXPECT_EQ(Mode(file), 0444u);
 }
 
@@ -420,7 +383,7 @@ TEST_F(IniProfileTest, AHostileFileKeepsEveryForeignByte) {
     const std::string middle =
         "[ main ]\nalwaysontop=dup section\n   \n" + binary + "\n" + "[log]\nlogfile=C:\\x\0y\n"s;
     const std::string tail = "[zzz]\nno trailing newline=\xc3\xa9\x00"s;
-    Spit(file, head + "alwaysontop=first\r\n" + dupKeyLater + middle + tail);
+    WriteFile(file, head + "alwaysontop=first\r\n" + dupKeyLater + middle + tail);
 
     EXPECT_EQ(Get("main", "alwaysontop"), "first");
     EXPECT_EQ(Get("log", "logfile"), "C:\\x");
@@ -430,7 +393,7 @@ TEST_F(IniProfileTest, AHostileFileKeepsEveryForeignByte) {
 
     const std::string expected = head + "alwaysontop=1\r\n" + dupKeyLater + "nsresolve=0\r\n" +
                                  middle + tail + "\r\n[list]\r\nsrcaddr=120\r\n";
-    const std::string actual = Slurp(file);
+    const std::string actual = ReadFile(file);
     EXPECT_EQ(actual.size(), expected.size());
     EXPECT_TRUE(actual == expected) << "the rewritten file differs from the expected bytes";
     EXPECT_EQ(Get("main", "alwaysontop"), "1");

@@ -12,6 +12,7 @@
 #include "fakes/FakeShell.h"
 #include "fakes/FakeTrayHost.h"
 #include "platform/Component.h"
+#include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -31,18 +32,12 @@ namespace {
 
 const char* const kKey = "SOFTWARE\\Flowbright";
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_main_window";
-    static char* argv[] = {name};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
+::testing::Environment* const kQtApp =
+    ::testing::AddGlobalTestEnvironment(new fb::testing_support::QtApp);
 
 class MainWindowTest : public ::testing::Test {
 protected:
     MainWindowTest() {
-        App();
         interfaces.AddRow(1, "Loopback (lo)", 0);
         interfaces.AddRow(2, "Intel Ethernet Controller", 100000000, 1000, 2000);
         interfaces.AddRow(5, "Realtek Wireless", 54000000, 0, 0);

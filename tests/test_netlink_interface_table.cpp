@@ -1,10 +1,10 @@
 #include "platform/linux/NetlinkInterfaceTable.h"
 
 #include "net/AdapterList.h"
+#include "support/TestSupport.h"
 #include "test_netlink_namespace.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netinet/in.h>
@@ -46,6 +45,10 @@ using fb::linux_impl::NetlinkInterfaceTable;
 using fb::testing::NetnsScope;
 using fb::testing::RunProgram;
 using fb::testing::TestNetns;
+using fb::testing_support::CoreApp;
+using fb::testing_support::PumpUntil;
+using fb::testing_support::TempDir;
+using fb::testing_support::WriteFile;
 
 namespace {
 
@@ -126,25 +129,6 @@ TEST(NetlinkSpeed, UnknownSpeedsAreZero) {
 // ---------------------------------------------------------------------------------------------
 // The real table, in network namespaces of the test's own
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_netlink_interface_table";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
-// Runs the event loop until `done` holds or `ms` pass; returns `done()`.
-template <typename F> bool PumpUntil(F done, int ms = 5000) {
-    App();
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return done();
-}
-
 class Fd {
 public:
     explicit Fd(int fd)
@@ -170,32 +154,6 @@ sockaddr_in Address(const char* ip, std::uint16_t port) {
     return address;
 }
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "fb-netlink-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
-            m_path = pattern;
-        }
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!m_path.empty()) {
-            std::filesystem::remove_all(m_path, ignored);
-        }
-    }
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-
-void WriteFile(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-}
-
 constexpr std::uint32_t kLinkIndex = 50; // fbva0
 
 class NetlinkTableTest : public ::testing::Test {
@@ -204,7 +162,7 @@ protected:
     std::unique_ptr<TestNetns> peer; // the other end of the veth pair
 
     void SetUp() override {
-        App(); // the change notifications need the event loop of the thread
+        CoreApp(); // the change notifications need the event loop of the thread
         if (geteuid() != 0) {
             GTEST_SKIP() << "needs root to make network namespaces";
         }
@@ -417,7 +375,7 @@ TEST_F(NetlinkTableTest, UnknownIndexesAreNotRead) {
 }
 
 TEST_F(NetlinkTableTest, SpeedComesFromSysfsOfTheSameLink) {
-    TempDir dir;
+    TempDir dir("netlink");
     ASSERT_FALSE(dir.Path().empty());
     WriteFile(dir.Path() / "fbva0" / "ifindex", "50\n");
     WriteFile(dir.Path() / "fbva0" / "speed", "10000\n");
@@ -445,7 +403,7 @@ TEST_F(NetlinkTableTest, SpeedComesFromSysfsOfTheSameLink) {
 }
 
 TEST_F(NetlinkTableTest, SysfsEntryOfAnotherLinkWithTheSameNameIsNotTrusted) {
-    TempDir dir;
+    TempDir dir("netlink");
     WriteFile(dir.Path() / "fbva0" / "ifindex", "7\n");
     WriteFile(dir.Path() / "fbva0" / "speed", "100\n");
     NetlinkInterfaceTable::Options options;

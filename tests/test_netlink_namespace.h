@@ -3,18 +3,16 @@
 // Network namespaces made by tests and benchmarks of the interface table: each lives as long as
 // the object that holds it and takes its links with it when it goes.
 
+#include "support/TestSupport.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
 #include <sched.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace fb::testing {
 
@@ -79,31 +77,7 @@ private:
     bool m_entered = false;
 };
 
-// Runs a program (searched in PATH) with its arguments, no shell; its output goes nowhere.
-// Returns its exit status, or -1 when it could not be run.
-inline int RunProgram(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+// Programs run by the namespace tests and benchmarks: no shell, output discarded.
+using fb::testing_support::RunProgram;
 
 } // namespace fb::testing

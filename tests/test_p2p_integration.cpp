@@ -7,16 +7,14 @@
 
 #include "fakes/FakeMessageBox.h"
 #include "fakes/FakeRegistry.h"
+#include "support/TestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,46 +23,13 @@ using fb::RegRoot;
 using ::testing::ElementsAre;
 namespace fs = std::filesystem;
 namespace li = fb::linux_impl;
+using fb::testing_support::EnvGuard;
+using fb::testing_support::ReadFile;
+using fb::testing_support::ReadNulSeparated;
+using fb::testing_support::TempDir;
+using fb::testing_support::WriteFile;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "fb-p2p-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-class EnvGuard {
-public:
-    EnvGuard(const char* name, const std::string& value)
-        : m_name(name) {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~EnvGuard() {
-        if (m_old)
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-    }
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
 
 class CurrentDirGuard {
 public:
@@ -102,22 +67,6 @@ public:
     void TransferTexts() override {}
 };
 
-std::vector<std::string> ReadArgs(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::string> args;
-    std::string arg;
-    while (std::getline(in, arg, '\0'))
-        args.push_back(arg);
-    return args;
-}
-
-std::string ReadText(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class P2PLaunch : public ::testing::Test {
 protected:
     P2PLaunch()
@@ -140,24 +89,19 @@ protected:
     fs::path Prefix() const { return m_dir.Path() / "prefix"; }
     fs::path Records() const { return m_dir.Path() / "records"; }
 
-    void Install(const std::string& relative) {
-        const fs::path file = Prefix() / "drive_c" / relative;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file) << "MZ";
-    }
+    void Install(const std::string& relative) { WriteFile(Prefix() / "drive_c" / relative, "MZ"); }
 
     void WriteScript(const std::string& name) {
         const fs::path script = m_dir.Path() / "bin" / name;
         const std::string out = (Records() / name).string();
-        fs::create_directories(script.parent_path());
         fs::create_directories(Records());
-        std::ofstream(script) << "#!/bin/sh\n"
-                                 "PATH=/usr/bin:/bin\n"
-                                 "printf '%s\\0' \"$@\" > '"
-                              << out << ".args'\n"
-                              << "printf '%s' \"${WINEPREFIX-unset}\" > '" << out << ".env'\n"
-                              << "mv '" << out << ".args' '" << out << ".done'\n";
-        fs::permissions(script, fs::perms::owner_all);
+        WriteFile(script,
+                  "#!/bin/sh\n"
+                  "PATH=/usr/bin:/bin\n"
+                  "printf '%s\\0' \"$@\" > '" +
+                      out + ".args'\n" + "printf '%s' \"${WINEPREFIX-unset}\" > '" + out +
+                      ".env'\n" + "mv '" + out + ".args' '" + out + ".done'\n",
+                  fs::perms::owner_all);
     }
 
     // Waits (bounded) for the recording of one call of `name`.
@@ -167,7 +111,7 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (!fs::exists(done))
             return std::nullopt;
-        auto args = ReadArgs(done);
+        auto args = ReadNulSeparated(done);
         fs::remove(done);
         return args;
     }
@@ -183,7 +127,7 @@ protected:
         return stray;
     }
 
-    TempDir m_dir;
+    TempDir m_dir{"p2p"};
     EnvGuard m_path;
     CurrentDirGuard m_cwd{MakeDirs(m_dir.Path() / "cwd")};
     fb::fakes::FakeRegistry registry;
@@ -212,7 +156,7 @@ TEST_F(P2PLaunch, StoredClientFoundInThePrefixIsStartedWithWine) {
     const auto args = Recorded("wine");
     ASSERT_TRUE(args);
     EXPECT_THAT(*args, ElementsAre("C:\\Program Files\\eMule\\eMule.exe"));
-    EXPECT_EQ(ReadText(Records() / "wine.env"), Prefix().string());
+    EXPECT_EQ(ReadFile(Records() / "wine.env"), Prefix().string());
 }
 
 TEST_F(P2PLaunch, PathWithShellCharactersIsOneArgumentAndNothingElseRuns) {

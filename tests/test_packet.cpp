@@ -3,6 +3,8 @@
 #include "platform/linux/AddressTable.h"
 #include "platform/linux/PacketSocket.h"
 
+#include "support/TestSupport.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -36,36 +38,13 @@ namespace {
 
 using fb::IPacketSocket;
 using fb::linux_impl::UniqueFd;
+using fb::testing_support::RunProgram;
 using namespace std::chrono_literals;
 
 std::uint32_t Ip(const char* text) {
     in_addr address{};
     EXPECT_EQ(inet_pton(AF_INET, text, &address), 1) << text;
     return address.s_addr;
-}
-
-// Runs a program with an argument vector (no shell), output discarded. Its exit status, or -1
-// when it cannot be started or did not exit normally.
-int RunProgram(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Two network namespaces of this test, joined by a veth pair: va 10.77.0.1/24 in the first,

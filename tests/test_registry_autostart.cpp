@@ -3,60 +3,32 @@
 #include "platform/linux/Registry.h"
 #include "platform/linux/RegistryAutostart.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
-extern char** environ;
-
 using namespace fb;
 using namespace fb::linux_impl;
+using fb::testing_support::ProgramOutput;
+using fb::testing_support::ReadFile;
+using fb::testing_support::RunProgram;
+using fb::testing_support::TempDir;
+using fb::testing_support::WriteFile;
 
 namespace {
 
 const std::string kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 using Args = std::vector<std::string>;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "fb-autostart-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // The value data the program forms: the quoted shortcut path, a blank and "-tray".
 std::string RunData(const std::string& dir) {
@@ -67,10 +39,10 @@ class RegistryAutostartTest : public ::testing::Test {
 protected:
     FileRegistry::Paths MakePaths() const {
         FileRegistry::Paths paths;
-        paths.store = dir_.Path() + "/config/flowbright/registry.reg";
+        paths.store = dir_.File("config/flowbright/registry.reg");
         paths.lock = paths.store + ".lock";
-        paths.winePrefix = dir_.Path() + "/wine";
-        paths.autostartDir = dir_.Path() + "/config/autostart";
+        paths.winePrefix = dir_.File("wine");
+        paths.autostartDir = dir_.File("config/autostart");
         return paths;
     }
     std::string EntryPath() const { return MakePaths().autostartDir + "/Flowbright.desktop"; }
@@ -113,7 +85,7 @@ protected:
         return {"<no Exec>"};
     }
 
-    TempDir dir_;
+    TempDir dir_{"autostart"};
     FileRegistry registry_{MakePaths()};
 };
 
@@ -322,8 +294,8 @@ TEST_F(RegistryAutostartTest, DesktopLaunchRunsThePathWithItsArgument) {
     // GLib's launcher reads the entry as a desktop would at log-in.
     if (::access("/usr/bin/gio", X_OK) != 0)
         GTEST_SKIP() << "gio is not installed";
-    const std::string dir = dir_.Path() + "/My \"Odd\" $Dir `x`";
-    const std::string output = dir_.Path() + "/launched.txt";
+    const std::string dir = dir_.File("My \"Odd\" $Dir `x`");
+    const std::string output = dir_.File("launched.txt");
     const std::string program = dir + "/Flowbright.lnk";
     WriteFile(program, "#!/bin/sh\nfor a in \"$0\" \"$@\"; do printf '%s\\n' \"$a\"; done > \"" +
                            output + ".part\"\nmv \"" + output + ".part\" \"" + output + "\"\n");
@@ -331,13 +303,9 @@ TEST_F(RegistryAutostartTest, DesktopLaunchRunsThePathWithItsArgument) {
     ASSERT_EQ(SetRun(RunData(dir)), reg::kSuccess);
 
     std::string entry = EntryPath();
-    char* argv[] = {const_cast<char*>("gio"), const_cast<char*>("launch"), entry.data(), nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(::posix_spawn(&child, "/usr/bin/gio", nullptr, nullptr, argv, environ), 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) != 0)
+    const int launched = RunProgram({"/usr/bin/gio", "launch", entry}, ProgramOutput::kInherit);
+    ASSERT_GE(launched, 0) << "gio did not start or did not exit normally";
+    if (launched != 0)
         GTEST_SKIP() << "gio cannot launch here";
     for (int i = 0; i < 200 && !std::filesystem::exists(output); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -4,6 +4,8 @@
 #include "platform/linux/Registry.h"
 #include "platform/linux/RegistryText.h"
 
+#include "support/TestSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -18,23 +20,14 @@ namespace {
 
 class BenchDir {
 public:
-    BenchDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "fb-registry-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-    }
-    ~BenchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
     FileRegistry::Paths Paths() const {
-        return {path_ + "/flowbright/registry.reg", path_ + "/flowbright/registry.reg.lock",
-                path_ + "/wine", path_ + "/autostart"};
+        const std::string path = dir_.Path().string();
+        return {path + "/flowbright/registry.reg", path + "/flowbright/registry.reg.lock",
+                path + "/wine", path + "/autostart"};
     }
 
 private:
-    std::string path_;
+    fb::testing_support::TempDir dir_{"registry-bench"};
 };
 
 // A hive the size of a well-used prefix: `keys` keys of five values each.

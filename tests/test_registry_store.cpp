@@ -5,6 +5,8 @@
 #include "platform/linux/RegistryFiles.h"
 #include "platform/linux/RegistryText.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -19,32 +21,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 using namespace fb;
 using namespace fb::linux_impl;
+using fb::testing_support::EnvGuard;
+using fb::testing_support::ReadFile;
+using fb::testing_support::SourcePath;
+using fb::testing_support::TempDir;
+using fb::testing_support::WriteFile;
 
 namespace {
 
 const std::string kOptionKey = "SOFTWARE\\Flowbright";
 
 std::string SourceFile(const std::string& name) {
-    const char* source = std::getenv("FB_SOURCE_DIR");
-    return std::string(source != nullptr ? source : ".") + "/tests/data/registry/" + name;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    return SourcePath("tests/data/registry/" + name);
 }
 
 // Replaces a file the way Wine does: a new file renamed over the old one.
@@ -61,48 +53,6 @@ std::vector<std::string> DirectoryEntries(const std::string& dir) {
     return names;
 }
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "fb-registry-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-// Sets or unsets an environment variable and restores it on destruction.
-class EnvGuard {
-public:
-    EnvGuard(const char* name, const char* value)
-        : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value != nullptr)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvGuard() {
-        if (old_)
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
 std::vector<std::uint8_t> Sz(const std::string& text) {
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     bytes.push_back(0);
@@ -113,10 +63,10 @@ class RegistryStore : public ::testing::Test {
 protected:
     FileRegistry::Paths MakePaths() const {
         FileRegistry::Paths paths;
-        paths.store = dir_.Path() + "/config/flowbright/registry.reg";
+        paths.store = dir_.File("config/flowbright/registry.reg");
         paths.lock = paths.store + ".lock";
-        paths.winePrefix = dir_.Path() + "/wine";
-        paths.autostartDir = dir_.Path() + "/config/autostart";
+        paths.winePrefix = dir_.File("wine");
+        paths.autostartDir = dir_.File("config/autostart");
         return paths;
     }
     std::unique_ptr<FileRegistry> MakeRegistry(std::shared_ptr<RegistryFileOps> ops = nullptr) {
@@ -153,7 +103,7 @@ protected:
             WriteFile(MakePaths().winePrefix + "/system.reg", ReadFile(SourceFile(system)));
     }
 
-    TempDir dir_;
+    TempDir dir_{"registry"};
 };
 
 // A write whose n-th step fails: 0 open of the temporary file, 1 write, 2 fsync, 3 close,
@@ -399,7 +349,7 @@ TEST_F(RegistryStore, NewStoreIsPrivateAndSymlinkedStoreStaysALink) {
     EXPECT_EQ(info.st_mode & 0777, 0700U);
 
     // A store kept elsewhere (a dotfiles checkout) and linked in: the link survives writes.
-    const std::string elsewhere = dir_.Path() + "/dotfiles/registry.reg";
+    const std::string elsewhere = dir_.File("dotfiles/registry.reg");
     WriteFile(elsewhere, ReadFile(MakePaths().store));
     std::filesystem::remove(MakePaths().store);
     std::filesystem::create_symlink(elsewhere, MakePaths().store);

@@ -3,26 +3,22 @@
 #include "platform/Registry.h"
 #include "platform/linux/RegistryText.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <random>
 #include <sstream>
 
 using namespace fb;
 using namespace fb::linux_impl;
+using fb::testing_support::ReadFile;
+using fb::testing_support::SourcePath;
 
 namespace {
 
 std::string Fixture(const std::string& name) {
-    const char* source = std::getenv("FB_SOURCE_DIR");
-    const std::string path =
-        std::string(source != nullptr ? source : ".") + "/tests/data/registry/" + name;
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return ReadFile(SourcePath("tests/data/registry/" + name));
 }
 
 std::vector<std::uint8_t> Bytes(std::string_view text) {

@@ -4,13 +4,13 @@
 #include "fakes/FakeProcessInfo.h"
 #include "fakes/FakeProfile.h"
 #include "platform/linux/IniProfile.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
@@ -19,6 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using fb::fakes::FakeProcessInfo;
 using fb::fakes::FakeProfile;
+using fb::testing_support::ReadFile;
+using fb::testing_support::TempDir;
 
 constexpr const char* kProgram = "/opt/flowbright/flowbright";
 constexpr const char* kIni = "/opt/flowbright/flowbright.ini";
@@ -349,31 +351,6 @@ TEST_F(SettingsTest, FailedWritesAreSilent) {
 // --------------------------------------------------------------------------------------------
 // CSettings on real files
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "fb-settings-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code error;
-        fs::remove_all(path_, error);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class SettingsFileTest : public ::testing::Test {
 protected:
     void SetUp() override { process.moduleFileName = dir.File("flowbright"); }
@@ -382,7 +359,7 @@ protected:
         return settings.Loaded();
     }
 
-    TempDir dir;
+    TempDir dir{"settings"};
     std::string ini = dir.File("flowbright.ini");
     FakeProcessInfo process;
     fb::linux_impl::IniProfile profile;
@@ -390,9 +367,9 @@ protected:
 
 TEST_F(SettingsFileTest, AFreshRunCreatesTheWholeFile) {
     Run();
-    EXPECT_EQ(Slurp(ini), kFreshFile);
+    EXPECT_EQ(ReadFile(ini), kFreshFile);
     Run();
-    EXPECT_EQ(Slurp(ini), kFreshFile) << "a second run changes nothing";
+    EXPECT_EQ(ReadFile(ini), kFreshFile) << "a second run changes nothing";
 }
 
 TEST_F(SettingsFileTest, AnEditedFileKeepsItsLayoutAndGetsTheMissingKeys) {
@@ -405,15 +382,16 @@ TEST_F(SettingsFileTest, AnEditedFileKeepsItsLayoutAndGetsTheMissingKeys) {
     EXPECT_EQ(values.mbDelete, 1);
     EXPECT_EQ(values.idleTime, 15000u);
     EXPECT_EQ(values.logFile, "/tmp/a b.log");
-    EXPECT_EQ(Slurp(ini), "; written by hand\r\n[LOG]\r\nMBDelete = 1\r\nlogfile=/tmp/a b.log\r\n"
-                          "uselogfile=0\r\nautodelete=0\r\nlogtype=0\r\n"
-                          "[Main]\r\nIdleSeconds=15\r\nunknown=keep me\r\n"
-                          "alwaysontop=0\r\nnsresolve=0\r\nportresolve=0\r\n"
-                          "[filters]\r\nfiltertcp=0\r\nfilterudp=0\r\nfiltericmp=0\r\n"
-                          "[mainwindow]\r\nstatus=-1\r\ntop=-1\r\nbottom=-1\r\nleft=-1\r\n"
-                          "right=-1\r\n"
-                          "[list]\r\nsrcaddr=120\r\ndestaddr=120\r\nsrcport=80\r\ndestport=80\r\n"
-                          "proto=50\r\ntraffic=100\r\nbs=80\r\nabs=80\r\n");
+    EXPECT_EQ(ReadFile(ini),
+              "; written by hand\r\n[LOG]\r\nMBDelete = 1\r\nlogfile=/tmp/a b.log\r\n"
+              "uselogfile=0\r\nautodelete=0\r\nlogtype=0\r\n"
+              "[Main]\r\nIdleSeconds=15\r\nunknown=keep me\r\n"
+              "alwaysontop=0\r\nnsresolve=0\r\nportresolve=0\r\n"
+              "[filters]\r\nfiltertcp=0\r\nfilterudp=0\r\nfiltericmp=0\r\n"
+              "[mainwindow]\r\nstatus=-1\r\ntop=-1\r\nbottom=-1\r\nleft=-1\r\n"
+              "right=-1\r\n"
+              "[list]\r\nsrcaddr=120\r\ndestaddr=120\r\nsrcport=80\r\ndestport=80\r\n"
+              "proto=50\r\ntraffic=100\r\nbs=80\r\nabs=80\r\n");
 }
 
 TEST_F(SettingsFileTest, AProgramInAMissingDirectoryRunsOnDefaults) {

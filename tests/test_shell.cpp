@@ -2,6 +2,8 @@
 #include "platform/linux/ShellCommandLine.h"
 #include "platform/linux/ShellSpawn.h"
 
+#include "support/TestSupport.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -14,10 +16,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,36 +28,19 @@ using fb::linux_impl::SpawnDetached;
 using fb::linux_impl::SpawnRequest;
 using fb::linux_impl::SplitWindowsCommandLine;
 using fb::linux_impl::WinePaths;
+using fb::testing_support::ReadFile;
+using fb::testing_support::ReadNulSeparated;
+using fb::testing_support::TempDir;
+using fb::testing_support::WriteFile;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "fb-shell-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-void WriteFile(const fs::path& path, const std::string& text, bool executable) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << text;
-    fs::permissions(path, executable ? fs::perms::owner_all
-                                     : fs::perms::owner_read | fs::perms::owner_write);
-}
+// The modes the tests give to the files they make: a program and a plain document.
+constexpr fs::perms kProgram = fs::perms::owner_all;
+constexpr fs::perms kPlain = fs::perms::owner_read | fs::perms::owner_write;
 
 // A script that writes its arguments (NUL-separated), its working directory and its
 // WINEPREFIX to `<out>.args`, `<out>.cwd` and `<out>.env`, then renames a marker into place.
@@ -91,22 +74,6 @@ bool WaitFor(const fs::path& marker) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
-}
-
-std::vector<std::string> ReadArgs(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::string> args;
-    std::string arg;
-    while (std::getline(in, arg, '\0'))
-        args.push_back(arg);
-    return args;
-}
-
-std::string ReadText(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // A shell whose program lookup and spawning are recorded instead of done.
@@ -191,7 +158,7 @@ protected:
         fs::create_directories(m_dir.Path() / "prefix" / "dosdevices");
         fs::create_directory_symlink("../drive_c", m_dir.Path() / "prefix" / "dosdevices" / "c:");
         WriteFile(m_dir.Path() / "prefix" / "drive_c" / "Program Files" / "eMule" / "eMule.exe",
-                  "MZ", false);
+                  "MZ", kPlain);
     }
     std::string Prefix() const { return (m_dir.Path() / "prefix").string(); }
     std::intptr_t Execute(const std::string& verb, const std::string& file,
@@ -200,7 +167,7 @@ protected:
         return shell.Execute(verb, file, parameters, directory, fb::kSwShow);
     }
 
-    TempDir m_dir;
+    TempDir m_dir{"shell"};
     Recorder recorder;
 };
 
@@ -272,7 +239,7 @@ TEST_F(ShellDispatch, WindowsPathWithoutWineFails) {
 
 TEST_F(ShellDispatch, UnixExecutableStartsDirectlyAndRelativePathsBecomeAbsolute) {
     const fs::path program = m_dir.Path() / "bin" / "-tool";
-    WriteFile(program, "#!/bin/sh\n", true);
+    WriteFile(program, "#!/bin/sh\n", kProgram);
     EXPECT_EQ(Execute("", program.string(), "x"), Shell::kStarted);
     ASSERT_EQ(recorder.spawned.size(), 1U);
     EXPECT_EQ(recorder.spawned[0],
@@ -290,7 +257,7 @@ TEST_F(ShellDispatch, UnixExecutableStartsDirectlyAndRelativePathsBecomeAbsolute
 
 TEST_F(ShellDispatch, UnixExePathStartsWithWine) {
     const fs::path program = m_dir.Path() / "apps" / "Tool.EXE";
-    WriteFile(program, "MZ", false);
+    WriteFile(program, "MZ", kPlain);
     EXPECT_EQ(Execute("", program.string(), "a"), Shell::kStarted);
     ASSERT_EQ(recorder.spawned.size(), 1U);
     EXPECT_THAT(recorder.spawned[0].argv, ElementsAre("wine", program.string(), "a"));
@@ -298,7 +265,7 @@ TEST_F(ShellDispatch, UnixExePathStartsWithWine) {
 
 TEST_F(ShellDispatch, DocumentsAndFoldersOpenWithTheDesktop) {
     const fs::path document = m_dir.Path() / "readme.txt";
-    WriteFile(document, "hello", false);
+    WriteFile(document, "hello", kPlain);
     EXPECT_EQ(Execute("", document.string(), "ignored"), Shell::kStarted);
     EXPECT_EQ(Execute("", m_dir.Path().string()), Shell::kStarted);
     ASSERT_EQ(recorder.spawned.size(), 2U);
@@ -360,11 +327,11 @@ TEST_F(ShellDispatch, SpawnErrorsBecomeWindowsCodes) {
 // PATH lookup
 
 TEST(ShellPathLookup, FindsExecutableRegularFilesInOrderAndSkipsTheRest) {
-    TempDir dir;
-    WriteFile(dir.Path() / "one" / "tool", "", false);   // not executable
+    TempDir dir("shell");
+    WriteFile(dir.Path() / "one" / "tool", "", kPlain);  // not executable
     fs::create_directories(dir.Path() / "two" / "tool"); // a folder
-    WriteFile(dir.Path() / "three" / "tool", "#!/bin/sh\n", true);
-    WriteFile(dir.Path() / "four" / "tool", "#!/bin/sh\n", true);
+    WriteFile(dir.Path() / "three" / "tool", "#!/bin/sh\n", kProgram);
+    WriteFile(dir.Path() / "four" / "tool", "#!/bin/sh\n", kProgram);
     const std::string list = (dir.Path() / "one").string() + ":" + (dir.Path() / "two").string() +
                              "::relative:" + (dir.Path() / "three").string() +
                              "/:" + (dir.Path() / "four").string();
@@ -375,8 +342,8 @@ TEST(ShellPathLookup, FindsExecutableRegularFilesInOrderAndSkipsTheRest) {
 }
 
 TEST(ShellPathLookup, EmptyAndRelativeEntriesNeverSearchTheCurrentDirectory) {
-    TempDir dir;
-    WriteFile(dir.Path() / "tool", "#!/bin/sh\n", true);
+    TempDir dir("shell");
+    WriteFile(dir.Path() / "tool", "#!/bin/sh\n", kProgram);
     const fs::path here = fs::current_path();
     fs::current_path(dir.Path());
     const std::string found = FindInSearchPath("tool", ":.:./");
@@ -388,10 +355,10 @@ TEST(ShellPathLookup, EmptyAndRelativeEntriesNeverSearchTheCurrentDirectory) {
 // Real spawning
 
 TEST(ShellSpawn, StartsTheProgramDetachedWithExactArgumentsAndNothingOfOurs) {
-    TempDir dir;
+    TempDir dir("shell");
     const fs::path script = dir.Path() / "record.sh";
     const fs::path out = dir.Path() / "out";
-    WriteFile(script, RecorderScript(out), true);
+    WriteFile(script, RecorderScript(out), kProgram);
     fs::create_directories(dir.Path() / "work dir");
     // A descriptor without close-on-exec must not reach the program.
     const int leaked = ::open("/dev/null", O_RDONLY);
@@ -409,12 +376,12 @@ TEST(ShellSpawn, StartsTheProgramDetachedWithExactArgumentsAndNothingOfOurs) {
     ASSERT_EQ(error, 0);
     ASSERT_TRUE(WaitFor(fs::path(out.string() + ".done")));
     EXPECT_THAT(
-        ReadArgs(out.string() + ".args"),
+        ReadNulSeparated(out.string() + ".args"),
         ElementsAre("a b", "$(touch pwned)", "`touch pwned`", "; x", "", "--", "line\nbreak"));
-    EXPECT_EQ(ReadText(out.string() + ".cwd"), (dir.Path() / "work dir").string() + "\n");
-    EXPECT_EQ(ReadText(out.string() + ".env"), "/the prefix");
-    EXPECT_EQ(ReadText(out.string() + ".stdin"), "1"); // end of input at once: /dev/null
-    const std::string fds = ReadText(out.string() + ".fds");
+    EXPECT_EQ(ReadFile(out.string() + ".cwd"), (dir.Path() / "work dir").string() + "\n");
+    EXPECT_EQ(ReadFile(out.string() + ".env"), "/the prefix");
+    EXPECT_EQ(ReadFile(out.string() + ".stdin"), "1"); // end of input at once: /dev/null
+    const std::string fds = ReadFile(out.string() + ".fds");
     EXPECT_THAT(fds, ::testing::Not(::testing::HasSubstr("77")));
     EXPECT_FALSE(fs::exists(dir.Path() / "work dir" / "pwned"));
     EXPECT_FALSE(fs::exists(dir.Path() / "pwned"));
@@ -425,13 +392,13 @@ TEST(ShellSpawn, StartsTheProgramDetachedWithExactArgumentsAndNothingOfOurs) {
 }
 
 TEST(ShellSpawn, ReportsWhyAProgramCouldNotStart) {
-    TempDir dir;
-    WriteFile(dir.Path() / "plain", "not a program", false);
+    TempDir dir("shell");
+    WriteFile(dir.Path() / "plain", "not a program", kPlain);
     WriteFile(dir.Path() / "garbage",
               std::string("\x7f"
                           "ELF\x01\x02",
                           6),
-              true);
+              kProgram);
     EXPECT_EQ(SpawnDetached({(dir.Path() / "missing").string(), {"x"}, "", {}}), ENOENT);
     EXPECT_EQ(SpawnDetached({(dir.Path() / "plain").string(), {"x"}, "", {}}), EACCES);
     EXPECT_EQ(SpawnDetached({"/bin/true", {"true"}, (dir.Path() / "missing").string(), {}}),

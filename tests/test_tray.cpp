@@ -5,6 +5,8 @@
 #include "ui/SystemTray.h"
 #include "ui/TrayArea.h"
 
+#include "support/TestSupport.h"
+
 #include <QApplication>
 #include <QTest>
 #include <QWidget>
@@ -23,20 +25,8 @@ using fb::TrayMenuEntry;
 using fb::TrayRect;
 using fb::fakes::FakeTrayHost;
 
-class QtApp : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "test_tray";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-::testing::Environment* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+::testing::Environment* const kQtApp =
+    ::testing::AddGlobalTestEnvironment(new fb::testing_support::QtApp);
 
 constexpr unsigned kCallback = 0x800A;
 constexpr unsigned kIconId = res::IDR_TRAYMENU;

@@ -1,5 +1,7 @@
 #include "platform/linux/TrayHostQt.h"
 
+#include "support/TestSupport.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -10,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -20,54 +21,12 @@ namespace {
 
 using fb::TrayMenuEntry;
 using fb::TrayRect;
-
-// Sets an environment variable for its lifetime and restores the old value after.
-class EnvGuard {
-public:
-    EnvGuard(const char* name, const char* value)
-        : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value != nullptr)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvGuard() {
-        if (old_)
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-    EnvGuard(const EnvGuard&) = delete;
-    EnvGuard& operator=(const EnvGuard&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using fb::testing_support::EnvGuard;
 
 // No session bus: no desktop portal and no StatusNotifier host answer during these tests.
-class QtApp : public ::testing::Environment {
-public:
-    void SetUp() override {
-        bus_ = std::make_unique<EnvGuard>("DBUS_SESSION_BUS_ADDRESS",
-                                          "unix:path=/nonexistent/flowbright-test-bus");
-        static int argc = 1;
-        static char name[] = "test_tray_host";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override {
-        app_.reset();
-        bus_.reset();
-    }
-
-private:
-    std::unique_ptr<EnvGuard> bus_;
-    std::unique_ptr<QApplication> app_;
-};
-::testing::Environment* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+::testing::Environment* const kQtApp = ::testing::AddGlobalTestEnvironment(
+    new fb::testing_support::QtApp(fb::testing_support::QtApp::Variables{
+        {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/flowbright-test-bus"}}));
 
 TEST(QtTrayHost, AddsOnlyWhereANotificationAreaExists) {
     fb::linux_impl::QtTrayHost host;

@@ -5,12 +5,11 @@
 #include "platform/linux/WinePaths.h"
 
 #include "fakes/FakeRegistry.h"
+#include "support/TestSupport.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -21,26 +20,18 @@ namespace {
 class BenchPrefix {
 public:
     explicit BenchPrefix(int entries) {
-        std::string pattern = (fs::temp_directory_path() / "fb-winebench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_root = pattern;
-        fs::create_directories(m_root / "dosdevices");
-        fs::create_directory_symlink("../drive_c", m_root / "dosdevices" / "c:");
-        const fs::path programs = m_root / "drive_c" / "Program Files";
+        const fs::path& root = m_dir.Path();
+        fs::create_directories(root / "dosdevices");
+        fs::create_directory_symlink("../drive_c", root / "dosdevices" / "c:");
+        const fs::path programs = root / "drive_c" / "Program Files";
         for (int i = 0; i < entries; ++i)
             fs::create_directories(programs / ("Vendor " + std::to_string(i)));
-        fs::create_directories(programs / "eMule");
-        std::ofstream(programs / "eMule" / "eMule.exe") << "MZ";
+        fb::testing_support::WriteFile(programs / "eMule" / "eMule.exe", "MZ");
     }
-    ~BenchPrefix() {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-    std::string Path() const { return m_root.string(); }
+    std::string Path() const { return m_dir.Path().string(); }
 
 private:
-    fs::path m_root;
+    fb::testing_support::TempDir m_dir{"winebench"};
 };
 
 void BM_WineExistsExactCase(benchmark::State& state) {

@@ -1,67 +1,22 @@
 #include "platform/linux/WineFileSystem.h"
 #include "platform/linux/WinePaths.h"
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 
 using fb::linux_impl::FileSystem;
 using fb::linux_impl::WinePaths;
+using fb::testing_support::EnvGuard;
+using fb::testing_support::TempDir;
+using fb::testing_support::WriteFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A directory of its own for one test, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "fb-wine-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-// Sets or unsets an environment variable and puts the old state back, whatever happens.
-class EnvGuard {
-public:
-    EnvGuard(const char* name, const char* value)
-        : m_name(name) {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvGuard() {
-        if (m_old)
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-    }
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
-
-void Touch(const fs::path& path) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << "x";
-}
 
 // A throwaway Wine prefix: drive C: as Wine lays it out, with eMule installed.
 class WinePrefixTest : public ::testing::Test {
@@ -70,7 +25,7 @@ protected:
         fs::create_directories(prefix() / "dosdevices");
         fs::create_directories(prefix() / "drive_c");
         fs::create_directory_symlink("../drive_c", prefix() / "dosdevices" / "c:");
-        Touch(prefix() / "drive_c" / "Program Files" / "eMule" / "eMule.exe");
+        WriteFile(prefix() / "drive_c" / "Program Files" / "eMule" / "eMule.exe", "x");
     }
     fs::path prefix() const { return m_dir.Path() / "prefix"; }
     fs::path driveC() const { return prefix() / "drive_c"; }
@@ -82,7 +37,7 @@ protected:
         return files.Exists(path);
     }
 
-    TempDir m_dir;
+    TempDir m_dir{"wine"};
 };
 
 } // namespace
@@ -107,10 +62,11 @@ TEST_F(WinePrefixTest, EveryComponentAndTheDriveLetterIgnoreLetterCase) {
 }
 
 TEST_F(WinePrefixTest, NonAsciiNamesIgnoreLetterCase) {
-    Touch(driveC() /
-          "\xC3\x9C"
-          "bung" /
-          "\xC3\xA9t\xC3\xA9.exe"); // Übung/été.exe
+    WriteFile(driveC() /
+                  "\xC3\x9C"
+                  "bung" /
+                  "\xC3\xA9t\xC3\xA9.exe",
+              "x"); // Übung/été.exe
     EXPECT_TRUE(Exists("C:\\\xC3\xBC"
                        "BUNG\\\xC3\x89T\xC3\x89.EXE")); // üBUNG\ÉTÉ.EXE
 }
@@ -138,7 +94,7 @@ TEST_F(WinePrefixTest, FoldersAreFoundToo) {
 TEST_F(WinePrefixTest, MissingDriveIsNotFound) {
     EXPECT_FALSE(Exists("D:\\Program Files\\eMule\\eMule.exe"));
     fs::create_directories(prefix() / "dosdevices" / "e:");
-    std::ofstream(prefix() / "dosdevices" / "f:") << "not a folder";
+    WriteFile(prefix() / "dosdevices" / "f:", "not a folder");
     EXPECT_TRUE(Exists("E:\\"));
     EXPECT_FALSE(Exists("F:\\x"));
 }
@@ -154,8 +110,8 @@ TEST_F(WinePrefixTest, SlashesAndRepeatedSeparatorsAreAccepted) {
 }
 
 TEST_F(WinePrefixTest, DotDotNeverClimbsAboveTheDrive) {
-    Touch(prefix() / "secret.txt");
-    Touch(m_dir.Path() / "outside.txt");
+    WriteFile(prefix() / "secret.txt", "x");
+    WriteFile(m_dir.Path() / "outside.txt", "x");
     EXPECT_TRUE(Exists("C:\\Program Files\\..\\Program Files\\eMule\\eMule.exe"));
     EXPECT_TRUE(Exists("C:\\..\\..\\Program Files\\eMule\\eMule.exe"));
     EXPECT_FALSE(Exists("C:\\..\\secret.txt"));
@@ -169,8 +125,8 @@ TEST_F(WinePrefixTest, FileInTheMiddleOfAPathIsNotAFolder) {
 
 TEST_F(WinePrefixTest, WildcardsAndOtherForbiddenCharactersNeverMatch) {
     // Even a Unix file literally named so is not reached through a Windows path.
-    Touch(driveC() / "Program Files" / "eMule" / "*.exe");
-    Touch(driveC() / "Program Files" / "eMule" / "a?b");
+    WriteFile(driveC() / "Program Files" / "eMule" / "*.exe", "x");
+    WriteFile(driveC() / "Program Files" / "eMule" / "a?b", "x");
     for (const char* path :
          {"C:\\Program Files\\eMule\\*.exe", "C:\\Program Files\\eMule\\eMule.ex?",
           "C:\\Program Files\\eMule\\a?b", "C:\\Program Files\\e*\\eMule.exe",
@@ -196,8 +152,8 @@ TEST_F(WinePrefixTest, PathOf259CharactersCanExistAnd260CannotEvenWhenTheFileDoe
     const std::string folder(200, 'f');
     const std::string name259(259 - 3 - folder.size() - 1, 'n');
     const std::string name260(260 - 3 - folder.size() - 1, 'n');
-    Touch(driveC() / folder / name259);
-    Touch(driveC() / folder / name260);
+    WriteFile(driveC() / folder / name259, "x");
+    WriteFile(driveC() / folder / name260, "x");
     const std::string path259 = "C:\\" + folder + "\\" + name259;
     const std::string path260 = "C:\\" + folder + "\\" + name260;
     ASSERT_EQ(path259.size(), 259U);
@@ -214,11 +170,11 @@ TEST_F(WinePrefixTest, LengthCountsCharactersNotBytes) {
         folder += "\xC3\xA9";                    // é
     const std::string wide = "\xF0\x9F\x8E\xB5"; // one character beyond the BMP
     const std::string name(259 - 3 - 100 - 1 - 2, 'n');
-    Touch(driveC() / folder / (wide + name));
+    WriteFile(driveC() / folder / (wide + name), "x");
     const std::string path = "C:\\" + folder + "\\" + wide + name;
     EXPECT_EQ(FileSystem::Utf16Length(path), 259U);
     EXPECT_TRUE(Exists(path));
-    Touch(driveC() / folder / (wide + name + "x"));
+    WriteFile(driveC() / folder / (wide + name + "x"), "x");
     EXPECT_FALSE(Exists(path + "x"));
 }
 
@@ -227,7 +183,7 @@ TEST_F(WinePrefixTest, LengthCountsCharactersNotBytes) {
 
 TEST_F(WinePrefixTest, UnixPathsAreCheckedAsTheyAre) {
     const fs::path file = m_dir.Path() / "a*b";
-    Touch(file);
+    WriteFile(file, "x");
     EXPECT_TRUE(Exists(file.string()));
     EXPECT_FALSE(Exists((m_dir.Path() / "a*").string())); // never globbed
     EXPECT_TRUE(Exists(m_dir.Path().string()));
@@ -240,7 +196,7 @@ TEST_F(WinePrefixTest, UnixPathsAreCheckedAsTheyAre) {
 TEST_F(WinePrefixTest, EmptyAndZeroBytePathsAreNotFound) {
     EXPECT_FALSE(Exists(""));
     const fs::path file = m_dir.Path() / "real";
-    Touch(file);
+    WriteFile(file, "x");
     EXPECT_FALSE(Exists(file.string() + std::string("\0tail", 5)));
     EXPECT_FALSE(Exists(std::string("C:\\Program Files\0x", 18)));
 }

@@ -165,7 +165,12 @@ public:
             if (line.kind == Line::Kind::Section)
                 break;
             if (line.kind == Line::Kind::Key && SameName(line.Name(), key)) {
-                line.text.replace(line.valueStart, std::string::npos, value);
+                // A value with leading blanks of its own replaces the blanks after '=' too,
+                // so that rewriting it does not widen the gap each time.
+                std::size_t from = line.valueStart;
+                if (!value.empty() && IsBlank(value.front()))
+                    from = line.text.find('=', line.nameStart + line.nameLength) + 1;
+                line.text.replace(from, std::string::npos, value);
                 return;
             }
             if (!Trim(line.text).empty())

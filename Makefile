@@ -42,6 +42,10 @@ fuzz: deps
 sanitize: deps
 	scripts/sanitize.sh
 
+measure: build
+	cmake --build $(BUILD) --target fb_empty_window
+	scripts/measure.py --build $(BUILD)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

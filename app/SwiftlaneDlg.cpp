@@ -191,6 +191,11 @@ void CSwiftlaneDlg::CreateControls() {
                 label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
             if (control.kind == res::ControlKind::RightStatic)
                 label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+            // Labels whose text changes every second paint their own (plain window-coloured)
+            // background, so that a change repaints the label alone and not the group box
+            // under it. They look the same as transparent ones on the plain dialog ground.
+            if (control.kind != res::ControlKind::Static)
+                label->setAutoFillBackground(true);
             widget = label;
             break;
         }

@@ -1,5 +1,6 @@
 #include "net/HistogramCtrl.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
 #include <qdrawutil.h>
@@ -56,14 +57,18 @@ void CHistogramCtrl::Tick() {
         return;
     }
     m_core.Tick();
-    update();
+    // Only the picture changes; the edge around it stays as it was painted.
+    update(rect().adjusted(kEdge, kEdge, -kEdge, -kEdge));
 }
 
-void CHistogramCtrl::paintEvent(QPaintEvent* /*event*/) {
+void CHistogramCtrl::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     // The sunken client edge: two pixels per side, shadow outside and dark line inside on the
-    // top and left, light on the bottom and right.
-    qDrawWinPanel(&painter, rect(), palette(), true);
+    // top and left, light on the bottom and right. Drawn only when the paint reaches it.
+    const QRect inside = rect().adjusted(kEdge, kEdge, -kEdge, -kEdge);
+    if (!inside.contains(event->rect())) {
+        qDrawWinPanel(&painter, rect(), palette(), true);
+    }
     const QImage& image = m_core.Image();
     if (!image.isNull()) {
         painter.drawImage(QPoint(kEdge, kEdge), image);

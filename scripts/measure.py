@@ -380,13 +380,25 @@ def cpu_sample(pid):
     ticks = int(fields[11]) + int(fields[12])
     threads = {}
     names = {}
+    switches = {}
     with contextlib.suppress(OSError):
         for tid in os.listdir(f"/proc/{pid}/task"):
             with contextlib.suppress(OSError, ValueError, IndexError):
                 threads[tid] = int(Path(f"/proc/{pid}/task/{tid}/schedstat").read_text().split()[0])
                 names[tid] = Path(f"/proc/{pid}/task/{tid}/comm").read_text().strip()
+                for line in Path(f"/proc/{pid}/task/{tid}/status").read_text().splitlines():
+                    if line.startswith("voluntary_ctxt_switches:"):
+                        switches[tid] = int(line.split()[1])
     return {"time": time.monotonic(), "pid": pid, "stat_s": ticks / CLK_TCK, "threads": threads,
-            "names": names}
+            "names": names, "switches": switches}
+
+
+def wakeups_per_s(start, end):
+    """Voluntary context switches of all live threads per second: how often the process
+    sleeps and is woken again."""
+    elapsed = end["time"] - start["time"]
+    total = sum(n - start["switches"].get(tid, 0) for tid, n in end["switches"].items())
+    return total / elapsed
 
 
 def cpu_by_thread(start, end):
@@ -703,6 +715,7 @@ def one_run(config, desktop, watcher, processes, sandbox, seconds, warmup, short
             "shown_cpu_stat_s_per_min": from_stat,
             "shown_threads_ended": ended,
             "shown_cpu_by_thread": cpu_by_thread(start, end),
+            "shown_wakeups_per_s": wakeups_per_s(start, end),
             "shown_updates_per_s": (updates_after - updates_before) / (end["time"] - start["time"]),
             "shown_xserver_cpu_s_per_min": cpu_rate(x_start, x_end)[0],
         })
@@ -725,6 +738,7 @@ def one_run(config, desktop, watcher, processes, sandbox, seconds, warmup, short
             "hidden_cpu_stat_s_per_min": from_stat,
             "hidden_threads_ended": ended,
             "hidden_cpu_by_thread": cpu_by_thread(start, end),
+            "hidden_wakeups_per_s": wakeups_per_s(start, end),
             "hidden_updates_per_s": (updates_after - updates_before) / (end["time"] - start["time"]),
             "hidden_xserver_cpu_s_per_min": cpu_rate(x_start, x_end)[0],
         })
@@ -869,6 +883,8 @@ FIGURES = [
     ("hidden_cpu_stat_s_per_min", "CPU hidden, /proc/pid/stat", "s/min", 3),
     ("shown_updates_per_s", "window updates/s shown", "1/s", 1),
     ("hidden_updates_per_s", "window updates/s hidden", "1/s", 1),
+    ("shown_wakeups_per_s", "wake-ups/s shown", "1/s", 1),
+    ("hidden_wakeups_per_s", "wake-ups/s hidden", "1/s", 1),
     ("shown_xserver_cpu_s_per_min", "X server CPU, shown", "s/min", 4),
     ("hidden_xserver_cpu_s_per_min", "X server CPU, hidden", "s/min", 4),
     ("rss_anon_mb", "anonymous RSS at end", "MB", 1),

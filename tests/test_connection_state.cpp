@@ -11,10 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include "test_netlink_namespace.h"
+
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using fb::linux_impl::NetConnectionState;
 
@@ -50,6 +54,7 @@ protected:
     std::vector<std::unique_ptr<EnvGuard>> env;
 
     void SetUp() override {
+        CoreApp(); // the kernel's route reports arrive through the event loop
         ASSERT_FALSE(root.Path().empty());
         for (const char* name : kProxyVariables) {
             env.push_back(std::make_unique<EnvGuard>(name, std::nullopt));
@@ -181,7 +186,9 @@ TEST_F(RouteFallbackTest, ProxyFromEnvironmentInEitherCase) {
 
 TEST_F(RouteFallbackTest, DesktopProxySettingIsReadAgainWhenItChanges) {
     Routes("eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
-    NetConnectionState state(Options());
+    NetConnectionState::Options options = Options();
+    options.desktopProxyCheckMs = 0;
+    NetConnectionState state(options);
     std::uint32_t flags = 0;
     EXPECT_TRUE(state.GetConnectedState(flags));
     EXPECT_EQ(flags, fb::kConnectionLan);
@@ -204,6 +211,202 @@ TEST_F(RouteFallbackTest, DesktopProxySettingIsReadAgainWhenItChanges) {
     std::filesystem::remove(file);
     EXPECT_TRUE(state.GetConnectedState(flags));
     EXPECT_EQ(flags, fb::kConnectionLan);
+}
+
+// Counts the files a NetConnectionState reads, by path, and reads them.
+struct ReadCounter {
+    std::map<std::string, int> reads;
+    std::function<std::string(const std::string&)> Hook() {
+        return [this](const std::string& path) {
+            ++reads[path];
+            return fb::testing_support::ReadFile(path);
+        };
+    }
+    int Total() const {
+        int total = 0;
+        for (const auto& [path, n] : reads) {
+            total += n;
+        }
+        return total;
+    }
+};
+
+TEST_F(RouteFallbackTest, RepeatedQueriesReadTheTablesOnlyOnce) {
+    Routes("eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
+    Link("eth0", 1);
+    ReadCounter counter;
+    NetConnectionState::Options options = Options();
+    options.readFile = counter.Hook();
+    NetConnectionState state(options);
+    if (!state.WatchingRoutes()) {
+        GTEST_SKIP() << "no routing netlink socket here";
+    }
+    std::uint32_t flags = 0;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(state.GetConnectedState(flags));
+        EXPECT_EQ(flags, fb::kConnectionLan);
+    }
+    EXPECT_EQ(counter.reads[(Proc() / "net" / "route").string()], 1);
+    EXPECT_EQ(counter.reads.count((Proc() / "net" / "ipv6_route").string()), 0u);
+    EXPECT_EQ(counter.reads[(Sys() / "class" / "net" / "eth0" / "type").string()], 1);
+    // The answer is kept: a change of the file alone, which the kernel never reports, is not
+    // seen.
+    Routes("");
+    EXPECT_TRUE(state.GetConnectedState(flags));
+    EXPECT_EQ(counter.reads[(Proc() / "net" / "route").string()], 1);
+}
+
+TEST_F(RouteFallbackTest, Ipv6TableIsReadOnlyOnceWithoutAnIpv4DefaultRoute) {
+    Routes("");
+    Routes6(std::string(32, '0') + " 00 " + std::string(32, '0') +
+            " 00 fe800000000000000000000000000001 00000400 00000001 00000000 00450003 eth0\n");
+    ReadCounter counter;
+    NetConnectionState::Options options = Options();
+    options.readFile = counter.Hook();
+    NetConnectionState state(options);
+    if (!state.WatchingRoutes()) {
+        GTEST_SKIP() << "no routing netlink socket here";
+    }
+    std::uint32_t flags = 0;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(state.GetConnectedState(flags));
+    }
+    EXPECT_EQ(counter.reads[(Proc() / "net" / "ipv6_route").string()], 1);
+    EXPECT_EQ(counter.reads[(Proc() / "net" / "route").string()], 1);
+}
+
+TEST_F(RouteFallbackTest, DesktopProxyFileIsLookedAtOnlyEverySoOften) {
+    Routes("eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
+    const auto file = Config() / "kioslaverc";
+    WriteFile(file, "[Proxy Settings]\nProxyType=1\n");
+    ReadCounter counter;
+    NetConnectionState::Options options = Options();
+    options.readFile = counter.Hook();
+    options.desktopProxyCheckMs = 60 * 60 * 1000;
+    NetConnectionState state(options);
+    std::uint32_t flags = 0;
+    EXPECT_TRUE(state.GetConnectedState(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan | fb::kConnectionProxy);
+    WriteFile(file, "[Proxy Settings]\nProxyType=0\nChanged=yes\n");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(state.GetConnectedState(flags));
+        EXPECT_EQ(flags, fb::kConnectionLan | fb::kConnectionProxy); // not looked at yet
+    }
+    EXPECT_EQ(counter.reads[file.string()], 1);
+    // The environment is read at every query.
+    EnvGuard proxy("https_proxy", "http://proxy.example:3128");
+    state.GetConnectedState(flags);
+    EXPECT_EQ(flags & fb::kConnectionProxy, fb::kConnectionProxy);
+}
+
+// The cache against the kernel's own tables, in a network namespace of the test's own.
+class RouteCacheNamespaceTest : public ::testing::Test {
+protected:
+    std::unique_ptr<fb::testing::TestNetns> ns;
+    TempDir config{"connection-ns"};
+    std::vector<std::unique_ptr<EnvGuard>> env;
+    ReadCounter counter;
+    std::unique_ptr<NetConnectionState> state;
+
+    void SetUp() override {
+        CoreApp();
+        if (geteuid() != 0) {
+            GTEST_SKIP() << "needs root to make network namespaces";
+        }
+        ns = fb::testing::TestNetns::Create();
+        if (!ns) {
+            GTEST_SKIP() << "network namespaces cannot be made here";
+        }
+        for (const char* name : kProxyVariables) {
+            env.push_back(std::make_unique<EnvGuard>(name, std::nullopt));
+        }
+        ASSERT_EQ(Ip({"link", "set", "lo", "up"}), 0);
+        ASSERT_EQ(Ip({"link", "add", "fbcs0", "type", "veth", "peer", "name", "fbcs1"}), 0);
+        ASSERT_EQ(Ip({"addr", "add", "10.233.0.1/24", "dev", "fbcs0"}), 0);
+        ASSERT_EQ(Ip({"link", "set", "fbcs0", "up"}), 0);
+        ASSERT_EQ(Ip({"link", "set", "fbcs1", "up"}), 0);
+
+        NetConnectionState::Options options;
+        // The routing tables of the calling thread's namespace: queries run inside it.
+        options.procRoot = "/proc/thread-self";
+        options.sysRoot = (config.Path() / "no-sys").string();
+        options.useNetworkManager = false;
+        options.configHome = config.Path().string();
+        options.readFile = counter.Hook();
+        fb::testing::NetnsScope in(*ns);
+        ASSERT_TRUE(in.Entered());
+        state = std::make_unique<NetConnectionState>(options);
+        if (!state->WatchingRoutes()) {
+            GTEST_SKIP() << "no routing netlink socket here";
+        }
+    }
+
+    // Runs `ip` inside the namespace.
+    int Ip(std::vector<std::string> args) {
+        fb::testing::NetnsScope in(*ns);
+        args.insert(args.begin(), "ip");
+        return fb::testing::RunProgram(args);
+    }
+
+    bool Query(std::uint32_t& flags) {
+        fb::testing::NetnsScope in(*ns);
+        return state->GetConnectedState(flags);
+    }
+
+    int RouteReads() { return counter.reads["/proc/thread-self/net/route"]; }
+
+    // Lets the event loop deliver what the kernel reported; no query runs meanwhile.
+    static void Pump() {
+        PumpUntil([] { return false; }, 200);
+    }
+};
+
+TEST_F(RouteCacheNamespaceTest, AddedAndRemovedDefaultRouteIsSeenAfterTheReport) {
+    std::uint32_t flags = 0;
+    EXPECT_FALSE(Query(flags));
+    EXPECT_FALSE(Query(flags));
+    Pump();
+    EXPECT_FALSE(Query(flags));
+    const int unchanged = counter.Total();
+    ASSERT_GE(unchanged, 1);
+    EXPECT_EQ(RouteReads(), 1);
+
+    ASSERT_EQ(Ip({"route", "add", "default", "via", "10.233.0.2", "dev", "fbcs0"}), 0);
+    Pump();
+    EXPECT_TRUE(Query(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+    EXPECT_EQ(RouteReads(), 2);
+    const int afterAdd = counter.Total();
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(Query(flags));
+    }
+    Pump();
+    EXPECT_TRUE(Query(flags));
+    EXPECT_EQ(counter.Total(), afterAdd); // no change, nothing read
+
+    ASSERT_EQ(Ip({"route", "del", "default"}), 0);
+    Pump();
+    EXPECT_FALSE(Query(flags));
+    EXPECT_EQ(flags, 0u);
+    EXPECT_EQ(RouteReads(), 3);
+}
+
+TEST_F(RouteCacheNamespaceTest, Ipv6DefaultRouteAndLinkChangesAreSeen) {
+    std::uint32_t flags = 0;
+    EXPECT_FALSE(Query(flags));
+    const int ipv6Reads = counter.reads["/proc/thread-self/net/ipv6_route"];
+    ASSERT_EQ(Ip({"-6", "route", "add", "default", "dev", "fbcs0"}), 0);
+    Pump();
+    EXPECT_TRUE(Query(flags));
+    EXPECT_EQ(flags, fb::kConnectionLan);
+    EXPECT_EQ(counter.reads["/proc/thread-self/net/ipv6_route"], ipv6Reads + 1);
+    EXPECT_TRUE(Query(flags));
+    EXPECT_EQ(counter.reads["/proc/thread-self/net/ipv6_route"], ipv6Reads + 1);
+
+    // Taking the link away takes its routes with it.
+    ASSERT_EQ(Ip({"link", "del", "fbcs0"}), 0);
+    Pump();
+    EXPECT_FALSE(Query(flags));
 }
 
 TEST(ConnectionType, ModemTypesOfNetworkManager) {

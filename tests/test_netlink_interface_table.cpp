@@ -17,7 +17,9 @@
 #include <netinet/in.h>
 #include <new>
 #include <poll.h>
+#include <string>
 #include <sys/socket.h>
+#include <vector>
 
 // Counts the allocations made while `g_counting` is set, to show that refreshes allocate nothing.
 namespace {
@@ -400,6 +402,60 @@ TEST_F(NetlinkTableTest, SpeedComesFromSysfsOfTheSameLink) {
     WriteFile(dir.Path() / "fbva0" / "speed", "-1\n");
     ASSERT_TRUE(table->ReadCounters(kLinkIndex, counters));
     EXPECT_EQ(counters.speed, 0u);
+}
+
+TEST_F(NetlinkTableTest, ModelIsLookedUpOnlyForListableLinksWithADevice) {
+    ASSERT_EQ(IpIn({"link", "add", "fbvy0", "index", "70", "type", "veth", "peer", "name", "fbvy1",
+                    "index", "60"}),
+              0);
+    TempDir dir("netlink");
+    ASSERT_FALSE(dir.Path().empty());
+    // fbva0 sits on a device; fbvy1 is virtual; fbvy0's entry is another namespace's link of
+    // that name; lo has a device entry but is never listed.
+    WriteFile(dir.Path() / "fbva0" / "ifindex", "50\n");
+    WriteFile(dir.Path() / "fbva0" / "speed", "1000\n");
+    std::filesystem::create_directories(dir.Path() / "fbva0" / "device");
+    WriteFile(dir.Path() / "fbvy1" / "ifindex", "60\n");
+    WriteFile(dir.Path() / "fbvy1" / "speed", "100\n");
+    WriteFile(dir.Path() / "fbvy0" / "ifindex", "999\n");
+    WriteFile(dir.Path() / "fbvy0" / "speed", "100\n");
+    std::filesystem::create_directories(dir.Path() / "fbvy0" / "device");
+    WriteFile(dir.Path() / "lo" / "ifindex", "1\n");
+    WriteFile(dir.Path() / "lo" / "speed", "1000\n");
+    std::filesystem::create_directories(dir.Path() / "lo" / "device");
+
+    std::vector<std::string> asked;
+    NetlinkInterfaceTable::Options options;
+    options.sysClassNet = dir.Path().string();
+    options.hardwareModel = [&asked](const std::string& name) {
+        asked.push_back(name);
+        return std::string("Test Ethernet Controller");
+    };
+    auto table = MakeTable(options);
+    std::vector<fb::IfRow> rows;
+    ASSERT_TRUE(table->ReadTable(rows));
+    EXPECT_EQ(asked, std::vector<std::string>{"fbva0"});
+    ASSERT_NE(FindRow(rows, kLinkIndex), nullptr);
+    EXPECT_EQ(FindRow(rows, kLinkIndex)->description, "Test Ethernet Controller (fbva0)");
+    EXPECT_EQ(FindRow(rows, kLinkIndex)->speed, 1000000000u);
+    ASSERT_NE(FindRow(rows, 60), nullptr);
+    EXPECT_EQ(FindRow(rows, 60)->description, "fbvy1");
+    EXPECT_EQ(FindRow(rows, 60)->speed, 100000000u);
+    ASSERT_NE(FindRow(rows, 70), nullptr);
+    EXPECT_EQ(FindRow(rows, 70)->description, "fbvy0");
+    EXPECT_EQ(FindRow(rows, 70)->speed, 0u);
+    ASSERT_NE(FindRow(rows, 1), nullptr);
+    EXPECT_EQ(FindRow(rows, 1)->description, "Loopback (lo)");
+    EXPECT_EQ(FindRow(rows, 1)->speed, 0u); // never listed, never read
+
+    // Without the hardware database nothing is asked.
+    asked.clear();
+    options.useHardwareDatabase = false;
+    auto plain = MakeTable(options);
+    ASSERT_TRUE(plain->ReadTable(rows));
+    EXPECT_TRUE(asked.empty());
+    ASSERT_NE(FindRow(rows, kLinkIndex), nullptr);
+    EXPECT_EQ(FindRow(rows, kLinkIndex)->description, "fbva0");
 }
 
 TEST_F(NetlinkTableTest, SysfsEntryOfAnotherLinkWithTheSameNameIsNotTrusted) {

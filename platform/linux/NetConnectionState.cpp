@@ -1,18 +1,24 @@
 #include "platform/linux/NetConnectionState.h"
 
+#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QSocketNotifier>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <string_view>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -132,6 +138,12 @@ bool NonEmptyEnvironment(const char* name) {
     return std::string_view(value).find_first_not_of(" \t") != std::string_view::npos;
 }
 
+long long MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 } // namespace
 
 NetConnectionState::NetConnectionState()
@@ -153,6 +165,7 @@ NetConnectionState::NetConnectionState(Options options, QObject* parent)
     if (!configHome.empty()) {
         m_proxyFile = configHome + "/kioslaverc";
     }
+    WatchRoutes();
 
     if (!m_options.useNetworkManager) {
         return;
@@ -188,6 +201,10 @@ NetConnectionState::NetConnectionState(Options options, QObject* parent)
 }
 
 NetConnectionState::~NetConnectionState() {
+    m_routeNotifier.reset();
+    if (m_routeSocket >= 0) {
+        close(m_routeSocket);
+    }
     if (m_bus && m_bus->isConnected()) {
         m_bus->disconnect(kNmService, kNmPath, kPropertiesInterface,
                           QStringLiteral("PropertiesChanged"), this,
@@ -288,12 +305,61 @@ bool NetConnectionState::GetConnectedState(std::uint32_t& flags) {
     return connected;
 }
 
-bool NetConnectionState::ConnectedByRoutes(std::uint32_t& flags) const {
+void NetConnectionState::WatchRoutes() {
+    if (QCoreApplication::instance() == nullptr) {
+        return; // no event loop to deliver the kernel's reports: the tables are read each time
+    }
+    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+    if (fd < 0) {
+        return;
+    }
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    address.nl_groups = RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE | RTMGRP_LINK;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return;
+    }
+    m_routeSocket = fd;
+    m_routeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(m_routeNotifier.get(), &QSocketNotifier::activated, this,
+            [this] { DrainRouteEvents(); });
+}
+
+void NetConnectionState::DrainRouteEvents() {
+    // What changed does not matter: any route or link message means the answer is worked out
+    // again at the next query. Lost messages (ENOBUFS) mean the same.
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = recv(m_routeSocket, buffer, sizeof buffer, 0);
+        if (n > 0 || (n < 0 && (errno == EINTR || errno == ENOBUFS))) {
+            m_routesDirty = true;
+            continue;
+        }
+        break; // EAGAIN: all read
+    }
+}
+
+std::string NetConnectionState::Read(const std::string& path) const {
+    return m_options.readFile ? m_options.readFile(path) : ReadSmallFile(path);
+}
+
+bool NetConnectionState::ConnectedByRoutes(std::uint32_t& flags) {
+    if (m_routesDirty || m_routeSocket < 0) {
+        m_routesFlags = 0;
+        m_routesConnected = ReadRoutes(m_routesFlags);
+        m_routesDirty = false;
+    }
+    flags |= m_routesFlags;
+    return m_routesConnected;
+}
+
+bool NetConnectionState::ReadRoutes(std::uint32_t& flags) const {
     std::string link;
     unsigned long long bestMetric = ~0ULL;
 
     // /proc/net/route: Iface Destination Gateway Flags RefCnt Use Metric Mask ...
-    const std::string v4 = ReadSmallFile(m_options.procRoot + "/net/route");
+    const std::string v4 = Read(m_options.procRoot + "/net/route");
     ForEachLine(v4, [&](std::string_view line) {
         const auto f = Fields(line);
         unsigned long long routeFlags = 0;
@@ -313,7 +379,7 @@ bool NetConnectionState::ConnectedByRoutes(std::uint32_t& flags) const {
 
     if (link.empty()) {
         // /proc/net/ipv6_route: dest plen src plen nexthop metric refcnt use flags device
-        const std::string v6 = ReadSmallFile(m_options.procRoot + "/net/ipv6_route");
+        const std::string v6 = Read(m_options.procRoot + "/net/ipv6_route");
         ForEachLine(v6, [&](std::string_view line) {
             const auto f = Fields(line);
             unsigned long long routeFlags = 0;
@@ -342,12 +408,12 @@ bool NetConnectionState::ConnectedByRoutes(std::uint32_t& flags) const {
 
 bool NetConnectionState::LinkIsModem(const std::string& link) const {
     const std::string base = m_options.sysRoot + "/class/net/" + link;
-    const std::string type = ReadSmallFile(base + "/type");
+    const std::string type = Read(base + "/type");
     if (!type.empty() && std::strtoul(type.c_str(), nullptr, 10) == kArphrdPpp) {
         return true;
     }
     bool wwan = false;
-    ForEachLine(ReadSmallFile(base + "/uevent"),
+    ForEachLine(Read(base + "/uevent"),
                 [&wwan](std::string_view line) { wwan |= line == "DEVTYPE=wwan"; });
     return wwan;
 }
@@ -369,6 +435,13 @@ bool NetConnectionState::DesktopProxyConfigured() {
     if (m_proxyFile.empty()) {
         return false;
     }
+    const long long now = MonotonicMs();
+    if (m_proxyChecked && now - m_proxyCheckedMs < m_options.desktopProxyCheckMs &&
+        now >= m_proxyCheckedMs) {
+        return m_desktopProxy;
+    }
+    m_proxyChecked = true;
+    m_proxyCheckedMs = now;
     struct stat info {};
     if (stat(m_proxyFile.c_str(), &info) != 0) {
         m_proxyStampValid = false;
@@ -386,7 +459,7 @@ bool NetConnectionState::DesktopProxyConfigured() {
     m_proxyStampValid = true;
     m_desktopProxy = false;
     bool inSection = false;
-    ForEachLine(ReadSmallFile(m_proxyFile), [this, &inSection](std::string_view line) {
+    ForEachLine(Read(m_proxyFile), [this, &inSection](std::string_view line) {
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
             line.remove_suffix(1);
         }

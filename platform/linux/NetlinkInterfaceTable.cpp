@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <string_view>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -189,7 +190,7 @@ NetlinkInterfaceTable::NetlinkInterfaceTable(Options options)
         m_buffer = std::make_unique<char[]>(kReplyBufferSize);
         m_bufferSize = kReplyBufferSize;
     }
-    if (m_options.useHardwareDatabase) {
+    if (m_options.useHardwareDatabase && !m_options.hardwareModel) {
         m_udev = udev_new();
     }
 }
@@ -258,11 +259,26 @@ bool NetlinkInterfaceTable::ReadTable(std::vector<IfRow>& rows) {
         IfRow row;
         row.index = link.index;
         const std::string name(link.name);
+        // Loopback and wide-area links are never listed: their description is fixed and their
+        // speed is not shown, so sysfs and udev are not asked about them. Of the others, a
+        // speed or a device found in sysfs counts only when the sysfs entry is the link's own
+        // (not a link of the same name in another network namespace), and udev is asked only
+        // about links with a device behind them.
         const bool special = (link.flags & IFF_LOOPBACK) != 0 || link.type == ARPHRD_LOOPBACK ||
                              IsWideArea(link.type, link.flags);
-        row.description = Describe(name, link.type, link.flags,
-                                   special ? std::string() : HardwareModel(name, link.index));
-        row.speed = ReadSpeedOnce(name, link.index);
+        std::uint32_t speed = 0;
+        bool device = false;
+        if (!special && ValidName(name.c_str())) {
+            speed = ReadSpeed(name);
+            device = HasDevice(name);
+            if ((speed != 0 || device) && !SysfsNameMatches(name.c_str(), link.index)) {
+                speed = 0;
+                device = false;
+            }
+        }
+        row.description =
+            Describe(name, link.type, link.flags, device ? HardwareModel(name) : std::string());
+        row.speed = speed;
         row.inOctets = static_cast<std::uint32_t>(link.rxBytes);
         row.outOctets = static_cast<std::uint32_t>(link.txBytes);
         result.push_back(std::move(row));
@@ -361,9 +377,11 @@ std::uint32_t NetlinkInterfaceTable::SpeedFromText(const char* text, std::size_t
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(megabits * 1000000, UINT32_MAX));
 }
 
-std::string NetlinkInterfaceTable::HardwareModel(const std::string& name,
-                                                 std::uint32_t index) const {
-    if (m_udev == nullptr || !ValidName(name.c_str())) {
+std::string NetlinkInterfaceTable::HardwareModel(const std::string& name) const {
+    if (m_options.hardwareModel) {
+        return m_options.hardwareModel(name);
+    }
+    if (m_udev == nullptr) {
         return {};
     }
     udev_device* device = udev_device_new_from_subsystem_sysname(m_udev, "net", name.c_str());
@@ -371,21 +389,27 @@ std::string NetlinkInterfaceTable::HardwareModel(const std::string& name,
         return {};
     }
     std::string model;
-    // The link of that name in sysfs may belong to another network namespace.
-    const char* ifindex = udev_device_get_sysattr_value(device, "ifindex");
-    if (ifindex != nullptr && std::strtoul(ifindex, nullptr, 10) == index) {
-        // The net device itself carries the database's names; else the device it sits on.
-        udev_device* current = device;
-        for (int depth = 0; depth < 3 && current != nullptr && model.empty(); ++depth) {
-            if (const char* value =
-                    udev_device_get_property_value(current, "ID_MODEL_FROM_DATABASE")) {
-                model = value;
-            }
-            current = udev_device_get_parent(current); // owned by its child
+    // The net device itself carries the database's names; else the device it sits on.
+    udev_device* current = device;
+    for (int depth = 0; depth < 3 && current != nullptr && model.empty(); ++depth) {
+        if (const char* value = udev_device_get_property_value(current, "ID_MODEL_FROM_DATABASE")) {
+            model = value;
         }
+        current = udev_device_get_parent(current); // owned by its child
     }
     udev_device_unref(device);
     return model;
+}
+
+bool NetlinkInterfaceTable::HasDevice(const std::string& name) const {
+    // Virtual links (veth, bridge, ifb, tun, wireguard...) have no device link in sysfs, and the
+    // hardware database knows nothing of them.
+    if (!m_options.useHardwareDatabase) {
+        return false;
+    }
+    const std::string path = m_options.sysClassNet + "/" + name + "/device";
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
 }
 
 bool NetlinkInterfaceTable::SysfsNameMatches(const char* name, std::uint32_t index) const {
@@ -405,11 +429,7 @@ bool NetlinkInterfaceTable::SysfsNameMatches(const char* name, std::uint32_t ind
     return length > 0 && std::strtoul(text, nullptr, 10) == index;
 }
 
-std::uint32_t NetlinkInterfaceTable::ReadSpeedOnce(const std::string& name,
-                                                   std::uint32_t index) const {
-    if (!ValidName(name.c_str()) || !SysfsNameMatches(name.c_str(), index)) {
-        return 0;
-    }
+std::uint32_t NetlinkInterfaceTable::ReadSpeed(const std::string& name) const {
     const std::string path = m_options.sysClassNet + "/" + name + "/speed";
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

@@ -25,6 +25,9 @@ public:
     struct Options {
         std::string sysClassNet = "/sys/class/net"; // where <name>/speed and <name>/ifindex are
         bool useHardwareDatabase = true;            // ask udev for hardware models
+        // Looks up the hardware model of a link (by name) that has a device behind it; unset:
+        // udev's hardware database. Asked only when useHardwareDatabase is set.
+        std::function<std::string(const std::string& name)> hardwareModel;
     };
 
     NetlinkInterfaceTable();
@@ -55,9 +58,11 @@ private:
         void operator()(mnl_socket* socket) const;
     };
     using Socket = std::unique_ptr<mnl_socket, SocketCloser>;
-    std::string HardwareModel(const std::string& name, std::uint32_t index) const;
+    // The model of a link whose sysfs entry is known to be its own.
+    std::string HardwareModel(const std::string& name) const;
+    bool HasDevice(const std::string& name) const;
     bool SysfsNameMatches(const char* name, std::uint32_t index) const;
-    std::uint32_t ReadSpeedOnce(const std::string& name, std::uint32_t index) const;
+    std::uint32_t ReadSpeed(const std::string& name) const;
     std::uint32_t CachedSpeed(const char* name, std::uint32_t index);
     void CloseSpeedFile();
     void DrainNotifications();

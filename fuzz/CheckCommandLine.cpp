@@ -14,10 +14,9 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// The parameter-string splitter of the launcher and the command-line splitter of the start-up
-// entry share a name; each is picked by its signature.
+// The parameter-string splitter of the launcher and the command-line reader of the start-up entry.
 Args (*const SplitParameters)(const std::string&) = &linux_impl::SplitWindowsCommandLine;
-Args (*const SplitCommandLine)(std::string_view) = &linux_impl::SplitWindowsCommandLine;
+Args (*const SplitCommandLine)(std::string_view) = &linux_impl::SplitRunCommandLine;
 
 // Quotes arguments the way Windows programs expect them (the inverse of the splitting rules):
 // quotes around anything empty or holding blanks or quotes, backslashes doubled before a quote.

@@ -94,17 +94,17 @@ protected:
 // ---- Command lines and Exec quoting ----------------------------------------------------------
 
 TEST(RegistryCommandLine, SplitsWindowsCommandLines) {
-    EXPECT_EQ(SplitWindowsCommandLine("\"C:\\Programs\\App\\Flowbright.lnk\" -tray"),
+    EXPECT_EQ(SplitRunCommandLine("\"C:\\Programs\\App\\Flowbright.lnk\" -tray"),
               (Args{"C:\\Programs\\App\\Flowbright.lnk", "-tray"}));
-    EXPECT_EQ(SplitWindowsCommandLine("\"/a b/c\""), (Args{"/a b/c"}));
-    EXPECT_EQ(SplitWindowsCommandLine("plain.exe  x\ty "), (Args{"plain.exe", "x", "y"}));
-    EXPECT_EQ(SplitWindowsCommandLine("   "), Args{});
-    EXPECT_EQ(SplitWindowsCommandLine("\"unterminated path"), (Args{"unterminated path"}));
+    EXPECT_EQ(SplitRunCommandLine("\"/a b/c\""), (Args{"/a b/c"}));
+    EXPECT_EQ(SplitRunCommandLine("plain.exe  x\ty "), (Args{"plain.exe", "x", "y"}));
+    EXPECT_EQ(SplitRunCommandLine("   "), Args{});
+    EXPECT_EQ(SplitRunCommandLine("\"unterminated path"), (Args{"unterminated path"}));
     // A Linux path may hold quotation marks: the name ends at a quote before a blank.
-    EXPECT_EQ(SplitWindowsCommandLine("\"/tmp/a \"b\"/Flowbright.lnk\" -tray"),
+    EXPECT_EQ(SplitRunCommandLine("\"/tmp/a \"b\"/Flowbright.lnk\" -tray"),
               (Args{"/tmp/a \"b\"/Flowbright.lnk", "-tray"}));
     // Arguments follow the C runtime's rules.
-    EXPECT_EQ(SplitWindowsCommandLine("p \"a b\" c\\\\\"d e\" f\\\"g h\\\\i \"\" \"x\"\"y\""),
+    EXPECT_EQ(SplitRunCommandLine("p \"a b\" c\\\\\"d e\" f\\\"g h\\\\i \"\" \"x\"\"y\""),
               (Args{"p", "a b", "c\\d e", "f\"g", "h\\\\i", "", "x\"y"}));
 }
 
@@ -116,7 +116,7 @@ TEST(RegistryCommandLine, JoinIsTheInverseOfSplit) {
         {"/tmp/a \"b\"/Flowbright.lnk", "-tray"},
     };
     for (const auto& args : cases)
-        EXPECT_EQ(SplitWindowsCommandLine(JoinWindowsCommandLine(args)), args)
+        EXPECT_EQ(SplitRunCommandLine(JoinWindowsCommandLine(args)), args)
             << JoinWindowsCommandLine(args);
     EXPECT_EQ(JoinWindowsCommandLine({"/p", "-tray"}), "\"/p\" -tray");
 }

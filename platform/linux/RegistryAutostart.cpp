@@ -170,7 +170,7 @@ std::size_t ProgramNameEnd(std::string_view line) {
 
 } // namespace
 
-std::vector<std::string> SplitWindowsCommandLine(std::string_view line) {
+std::vector<std::string> SplitRunCommandLine(std::string_view line) {
     std::size_t pos = 0;
     while (pos < line.size() && IsBlank(line[pos]))
         ++pos;
@@ -366,7 +366,7 @@ std::string RegistryAutostart::EntryPath() const {
 }
 
 std::optional<std::string> RegistryAutostart::EntryText(const std::string& commandLine) {
-    const std::vector<std::string> args = SplitWindowsCommandLine(commandLine);
+    const std::vector<std::string> args = SplitRunCommandLine(commandLine);
     if (args.empty() || args[0].empty() || !regtext::IsValidUtf8(commandLine))
         return std::nullopt;
     std::string text;
@@ -398,7 +398,7 @@ std::optional<std::string> RegistryAutostart::Read() const {
     // The command line as it was written, as long as the entry still runs what it says;
     // otherwise (the entry was edited) the command line of what it runs now.
     const auto original = keys.find(std::string(kOriginalKey));
-    if (original != keys.end() && SplitWindowsCommandLine(original->second) == *args)
+    if (original != keys.end() && SplitRunCommandLine(original->second) == *args)
         return original->second;
     return JoinWindowsCommandLine(*args);
 }

@@ -20,7 +20,7 @@ namespace fb::linux_impl {
 // by a blank or the end and leaves arguments whose quotation marks pair up (so that a Linux path
 // holding quotation marks survives); the arguments follow the C runtime's rules for backslashes
 // and quotation marks.
-std::vector<std::string> SplitWindowsCommandLine(std::string_view commandLine);
+std::vector<std::string> SplitRunCommandLine(std::string_view commandLine);
 // The command line whose split gives `args` back: the program name always in quotes.
 std::string JoinWindowsCommandLine(const std::vector<std::string>& args);
 

@@ -260,7 +260,7 @@ def parse_desktop_entry(path):
 
 
 def split_exec(value):
-    """Arguments of a desktop entry's Exec value (quoting rules of the Desktop Entry spec)."""
+    """Arguments of a desktop entry's Exec value (the quoting rules of desktop entries)."""
     # The string-level escapes of the file format come first.
     unescaped = value.replace("\\\\", "\x00").replace("\\s", " ").replace("\\n", "\n") \
                      .replace("\\t", "\t").replace("\\r", "\r").replace("\x00", "\\")

@@ -4,6 +4,7 @@
 #include "app/SwiftlaneDlg.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
 
 #include <unistd.h>
@@ -25,6 +26,13 @@ bool CSwiftlaneApp::InitInstance(int terminationFd) {
     QObject::connect(&termination, &QSocketNotifier::activated, &dialog, [&dialog, terminationFd] {
         char signalNumber = 0;
         [[maybe_unused]] const auto drained = ::read(terminationFd, &signalNumber, 1);
+        // A dialog open over the main window (About, a message) is closed first, so that its
+        // own event loop does not keep the program from ending.
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* other = qobject_cast<QDialog*>(window);
+            if (other != nullptr && other != &dialog && other->isVisible())
+                other->reject();
+        }
         dialog.OnExit();
     });
 

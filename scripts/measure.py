@@ -49,6 +49,10 @@ import uuid
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
+# The end-to-end suite's harness: its process bookkeeping and its desktop.
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+import harness  # noqa: E402
+
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 MIB = 1024 * 1024
 
@@ -292,70 +296,6 @@ class XWatcher(threading.Thread):
             return record
 
 
-# ---- Processes --------------------------------------------------------------------------------
-
-class Processes:
-    """Everything the script starts: each process in a session of its own, all ended at close."""
-
-    def __init__(self, token):
-        self.token = token
-        self.started = []
-
-    def start(self, argv, env, log_path=None, cwd=None):
-        out = open(log_path, "ab") if log_path is not None else subprocess.DEVNULL
-        try:
-            proc = subprocess.Popen(argv, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
-                                    stderr=out, start_new_session=True, close_fds=True)
-        finally:
-            if log_path is not None:
-                out.close()
-        self.started.append(proc)
-        return proc
-
-    def end(self, proc, grace=5.0):
-        """SIGTERM to the session, SIGKILL after `grace`; then whatever is left of it."""
-        if proc.poll() is None:
-            with contextlib.suppress(ProcessLookupError, PermissionError):
-                os.killpg(proc.pid, signal.SIGTERM)
-            try:
-                proc.wait(timeout=grace)
-            except subprocess.TimeoutExpired:
-                with contextlib.suppress(ProcessLookupError, PermissionError):
-                    os.killpg(proc.pid, signal.SIGKILL)
-                proc.wait(timeout=5)
-        with contextlib.suppress(ProcessLookupError, PermissionError):
-            os.killpg(proc.pid, signal.SIGKILL)
-        if proc in self.started:
-            self.started.remove(proc)
-
-    def tokened_pids(self):
-        needle = f"FB_MEASURE_TOKEN={self.token}".encode()
-        found = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit() or int(entry) == os.getpid():
-                continue
-            try:
-                with open(f"/proc/{entry}/environ", "rb") as f:
-                    if needle in f.read().split(b"\0"):
-                        found.append(int(entry))
-            except OSError:
-                continue
-        return found
-
-    def close(self):
-        for proc in reversed(list(self.started)):
-            with contextlib.suppress(Exception):
-                self.end(proc, grace=3.0)
-        for _ in range(3):
-            pids = self.tokened_pids()
-            if not pids:
-                break
-            for pid in pids:
-                with contextlib.suppress(ProcessLookupError, PermissionError):
-                    os.kill(pid, signal.SIGKILL)
-            time.sleep(0.2)
-
-
 def run_quiet(argv, env=None, timeout=30, input_text=None):
     return subprocess.run(argv, env=env, input=input_text, capture_output=True, text=True,
                           timeout=timeout, check=False)
@@ -484,8 +424,8 @@ class Sandbox:
         self.config = self.home / ".config"
         self.runtime = self.root / "runtime"
         self.wineprefix = self.home / ".wine"
-        self.logs = self.root / "logs"
-        for d in (self.config, self.home / ".local/share", self.home / ".cache", self.logs,
+        self.artifacts = self.root / "logs"
+        for d in (self.config, self.home / ".local/share", self.home / ".cache", self.artifacts,
                   self.wineprefix / "drive_c/Program Files/eMule", self.wineprefix / "dosdevices"):
             d.mkdir(parents=True, exist_ok=True)
         self.runtime.mkdir(mode=0o700)
@@ -522,66 +462,16 @@ class Sandbox:
         return env
 
 
-def wait_for(predicate, timeout, what, interval=0.05):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            raise RuntimeError(f"timed out after {timeout:.0f} s waiting for {what}")
-        time.sleep(interval)
+class Desktop(harness.Desktop):
+    """The suite's desktop (Xvfb from :170 up, openbox, trayer, a session bus); it keeps
+    `display_number` and the Xvfb process `xvfb`, whose CPU time is measured too."""
 
-
-class Desktop:
-    """Xvfb (from :170 up) + openbox + trayer + a session bus."""
-
-    def __init__(self, sandbox, processes, width=1024, height=768):
-        self.sandbox = sandbox
-        self.processes = processes
-        self.display_number = None
-        self.xvfb = None
-        for n in range(170, 400):
-            if os.path.exists(f"/tmp/.X11-unix/X{n}") or os.path.exists(f"/tmp/.X{n}-lock"):
-                continue
-            proc = processes.start(["Xvfb", f":{n}", "-screen", "0", f"{width}x{height}x24",
-                                    "-nolisten", "tcp", "-noreset"], sandbox.env(),
-                                   log_path=sandbox.logs / "xvfb.log")
-            deadline = time.monotonic() + 10
-            while time.monotonic() < deadline and proc.poll() is None:
-                if os.path.exists(f"/tmp/.X11-unix/X{n}") and run_quiet(
-                        ["xdpyinfo", "-display", f":{n}"]).returncode == 0:
-                    self.display_number, self.xvfb = n, proc
-                    break
-                time.sleep(0.05)
-            if self.xvfb is not None:
-                break
-            processes.end(proc)
-        if self.xvfb is None:
-            raise RuntimeError("no free X display could be started")
-        self.display = f":{self.display_number}"
-        bus_address = f"unix:path={sandbox.runtime}/bus"
-        bus = processes.start(["dbus-daemon", "--session", "--nofork", "--nopidfile",
-                               f"--address={bus_address}"], sandbox.env(self.display),
-                              log_path=sandbox.logs / "dbus.log")
-        wait_for(lambda: bus.poll() is not None or (sandbox.runtime / "bus").exists(), 10,
-                 "the session bus")
-        if bus.poll() is not None:
-            raise RuntimeError("the session bus did not start")
-        self.env = sandbox.env(self.display, bus_address)
-        processes.start(["openbox", "--sm-disable"], self.env, log_path=sandbox.logs / "openbox.log")
-        wait_for(lambda: "window id" in run_quiet(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"],
-                                                  env=self.env).stdout, 10, "the window manager")
-        processes.start(["trayer", "--edge", "bottom", "--align", "right", "--widthtype",
-                         "request", "--height", "32", "--SetDockType", "true", "--transparent",
-                         "false", "--tint", "0xffffff"], self.env,
-                        log_path=sandbox.logs / "trayer.log")
-        wait_for(lambda: run_quiet(["xdotool", "search", "--class", "trayer"],
-                                   env=self.env).stdout.strip(), 10, "the notification area")
+    def __init__(self, sandbox, processes):
+        super().__init__(sandbox, processes, first_display=170)
 
     def hide_with_escape(self, window):
-        run_quiet(["xdotool", "windowactivate", "--sync", str(window)], env=self.env, timeout=10)
-        run_quiet(["xdotool", "key", "Escape"], env=self.env, timeout=10)
+        self.x(["xdotool", "windowactivate", "--sync", str(window)], check_rc=False, timeout=10)
+        self.x(["xdotool", "key", "Escape"], check_rc=False, timeout=10)
 
 
 class NetNamespace:
@@ -675,13 +565,35 @@ def diagnosis(watcher, proc, log_path):
     return "".join(f"\n    {line}" for line in lines)
 
 
+def phase_figures(phase, pid, desktop, watcher, window, seconds, warmup):
+    """After `warmup` seconds, the CPU time of the program and of the X server, the program's
+    wake-ups and the window's updates over `seconds`; the keys start with `phase`."""
+    time.sleep(warmup)
+    start, x_start = cpu_sample(pid), cpu_sample(desktop.xvfb.pid)
+    updates_before = len(watcher.snapshot(window)["damage"])
+    time.sleep(seconds)
+    end, x_end = cpu_sample(pid), cpu_sample(desktop.xvfb.pid)
+    updates_after = len(watcher.snapshot(window)["damage"])
+    precise, from_stat, ended = cpu_rate(start, end)
+    elapsed = end["time"] - start["time"]
+    return {
+        f"{phase}_cpu_s_per_min": precise,
+        f"{phase}_cpu_stat_s_per_min": from_stat,
+        f"{phase}_threads_ended": ended,
+        f"{phase}_cpu_by_thread": cpu_by_thread(start, end),
+        f"{phase}_wakeups_per_s": wakeups_per_s(start, end),
+        f"{phase}_updates_per_s": (updates_after - updates_before) / elapsed,
+        f"{phase}_xserver_cpu_s_per_min": cpu_rate(x_start, x_end)[0],
+    }
+
+
 def one_run(config, desktop, watcher, processes, sandbox, seconds, warmup, short=False):
     """Runs the program once and returns its figures; `short` only waits for the window."""
     sandbox.reset_store()
     ini = Path(config.program).with_suffix(".ini")
     with contextlib.suppress(FileNotFoundError):
         ini.unlink()
-    log_path = sandbox.logs / f"{config.key}.log"
+    log_path = sandbox.artifacts / f"{config.key}.log"
     launched = time.monotonic()
     proc = processes.start(config.argv(), desktop.env, log_path=log_path, cwd=str(sandbox.home))
     try:
@@ -703,22 +615,7 @@ def one_run(config, desktop, watcher, processes, sandbox, seconds, warmup, short
             return figures
 
         # Shown.
-        time.sleep(warmup)
-        start, x_start = cpu_sample(pid), cpu_sample(desktop.xvfb.pid)
-        updates_before = len(watcher.snapshot(window)["damage"])
-        time.sleep(seconds)
-        end, x_end = cpu_sample(pid), cpu_sample(desktop.xvfb.pid)
-        updates_after = len(watcher.snapshot(window)["damage"])
-        precise, from_stat, ended = cpu_rate(start, end)
-        figures.update({
-            "shown_cpu_s_per_min": precise,
-            "shown_cpu_stat_s_per_min": from_stat,
-            "shown_threads_ended": ended,
-            "shown_cpu_by_thread": cpu_by_thread(start, end),
-            "shown_wakeups_per_s": wakeups_per_s(start, end),
-            "shown_updates_per_s": (updates_after - updates_before) / (end["time"] - start["time"]),
-            "shown_xserver_cpu_s_per_min": cpu_rate(x_start, x_end)[0],
-        })
+        figures.update(phase_figures("shown", pid, desktop, watcher, window, seconds, warmup))
 
         # Hidden.
         unmaps_before = len(record["unmaps"])
@@ -726,22 +623,7 @@ def one_run(config, desktop, watcher, processes, sandbox, seconds, warmup, short
         hidden = watcher.wait(lambda: len(watcher.windows[window]["unmaps"]) > unmaps_before, 10)
         if not hidden:
             raise RunFailed(f"{config.label}: the window was not hidden by Escape")
-        time.sleep(warmup)
-        start, x_start = cpu_sample(pid), cpu_sample(desktop.xvfb.pid)
-        updates_before = len(watcher.snapshot(window)["damage"])
-        time.sleep(seconds)
-        end, x_end = cpu_sample(pid), cpu_sample(desktop.xvfb.pid)
-        updates_after = len(watcher.snapshot(window)["damage"])
-        precise, from_stat, ended = cpu_rate(start, end)
-        figures.update({
-            "hidden_cpu_s_per_min": precise,
-            "hidden_cpu_stat_s_per_min": from_stat,
-            "hidden_threads_ended": ended,
-            "hidden_cpu_by_thread": cpu_by_thread(start, end),
-            "hidden_wakeups_per_s": wakeups_per_s(start, end),
-            "hidden_updates_per_s": (updates_after - updates_before) / (end["time"] - start["time"]),
-            "hidden_xserver_cpu_s_per_min": cpu_rate(x_start, x_end)[0],
-        })
+        figures.update(phase_figures("hidden", pid, desktop, watcher, window, seconds, warmup))
         memory = memory_status(pid)
         figures.update({"peak_mb": memory.get("VmHWM"), "rss_mb": memory.get("VmRSS"),
                         "rss_anon_mb": memory.get("RssAnon"), "rss_file_mb": memory.get("RssFile"),
@@ -864,7 +746,7 @@ def profile_strace(config, desktop, watcher, processes, sandbox, seconds, warmup
                 tracer.send_signal(signal.SIGINT)
             with contextlib.suppress(subprocess.TimeoutExpired):
                 tracer.wait(timeout=30)
-            processes.end(tracer)
+            processes.end(tracer, grace=5.0)
             reports.append(out)
         return reports
     finally:
@@ -1105,7 +987,7 @@ def main(argv=None):
 
     token = uuid.uuid4().hex
     workdir = Path(tempfile.mkdtemp(prefix="fb-measure-"))
-    processes = Processes(token)
+    processes = harness.Processes(token, token_name="FB_MEASURE_TOKEN")
     namespaces = []
     watcher = None
     try:
@@ -1181,7 +1063,7 @@ def main(argv=None):
         print_table(report)
         print(f"\nJSON: {out}")
         return 0
-    except (RuntimeError, RunFailed) as error:
+    except (RuntimeError, RunFailed, harness.TestFailure) as error:
         log(f"measure: {error}")
         return 1
     except KeyboardInterrupt:

@@ -293,10 +293,12 @@ def split_exec(value):
 # ---- Processes --------------------------------------------------------------------------------
 
 class Processes:
-    """The processes of one test: each started in a session of its own, all ended at close."""
+    """The processes of one test: each started in a session of its own, all ended at close.
+    Each carries `token` in its environment as `token_name` (the sandbox puts it there)."""
 
-    def __init__(self, token):
+    def __init__(self, token, token_name="FB_E2E_TOKEN"):
         self.token = token
+        self.token_name = token_name
         self.started = []
 
     def start(self, argv, env, log_path=None, stdout=None, cwd=None):
@@ -314,8 +316,7 @@ class Processes:
         self.started.append(proc)
         return proc
 
-    @staticmethod
-    def end(proc, grace=3.0):
+    def end(self, proc, grace=3.0):
         """Ends one started process and its session: SIGTERM, then SIGKILL after `grace`."""
         if proc.poll() is None:
             with contextlib.suppress(ProcessLookupError, PermissionError):
@@ -329,10 +330,13 @@ class Processes:
         # Children left in the session after the leader ended.
         with contextlib.suppress(ProcessLookupError, PermissionError):
             os.killpg(proc.pid, signal.SIGKILL)
+        # Ended and reaped: its process id may be reused, so close() must not signal it again.
+        if proc in self.started:
+            self.started.remove(proc)
 
     def tokened_pids(self):
         """Processes whose environment carries this test's token (all started by it)."""
-        needle = f"FB_E2E_TOKEN={self.token}".encode()
+        needle = f"{self.token_name}={self.token}".encode()
         found = []
         for entry in os.listdir("/proc"):
             if not entry.isdigit() or int(entry) == os.getpid():
@@ -346,10 +350,10 @@ class Processes:
         return found
 
     def close(self):
-        for proc in reversed(self.started):
+        for proc in reversed(list(self.started)):
             with contextlib.suppress(Exception):
                 self.end(proc)
-        for _ in range(2):
+        for _ in range(3):
             pids = self.tokened_pids()
             if not pids:
                 break
@@ -531,14 +535,17 @@ def _free_display(start=150, stop=400):
 
 
 class Desktop:
-    """Xvfb + openbox + trayer + a session bus, all ended by the sandbox's Processes."""
+    """Xvfb (on the first free display from `first_display` up) + openbox + trayer + a session
+    bus, all ended by the sandbox's Processes."""
 
-    def __init__(self, sandbox, processes, width=1024, height=768):
+    def __init__(self, sandbox, processes, width=1024, height=768, first_display=150):
         self.sandbox = sandbox
         self.processes = processes
         self.logs = sandbox.artifacts
         self.display = None
-        for n in _free_display():
+        self.display_number = None
+        self.xvfb = None
+        for n in _free_display(first_display):
             proc = processes.start(["Xvfb", f":{n}", "-screen", "0", f"{width}x{height}x24",
                                     "-nolisten", "tcp", "-noreset"],
                                    sandbox.env(), log_path=self.logs / "xvfb.log")
@@ -546,12 +553,12 @@ class Desktop:
             while time.monotonic() < deadline and proc.poll() is None:
                 if os.path.exists(f"/tmp/.X11-unix/X{n}") and run(
                         ["xdpyinfo", "-display", f":{n}"], check_rc=False).returncode == 0:
-                    self.display = f":{n}"
+                    self.display, self.display_number, self.xvfb = f":{n}", n, proc
                     break
                 time.sleep(0.05)
             if self.display:
                 break
-            Processes.end(proc)
+            processes.end(proc)
         check(self.display is not None, "no free X display could be started")
         self.bus = self._start_bus()
         self.env = sandbox.env(self.display, self.bus)

@@ -1,10 +1,10 @@
 #include "app/Options.h"
 
-#include "app/Product.h"
 #include "platform/Component.h"
 #include "platform/ProcessInfo.h"
 #include "platform/Registry.h"
 #include "platform/Shell.h"
+#include "res/Product.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -2,11 +2,11 @@
 
 #include "app/AboutDlg.h"
 #include "app/DialogUnits.h"
-#include "app/Product.h"
 #include "platform/MessageBox.h"
 #include "platform/ProcessInfo.h"
 #include "platform/Shell.h"
 #include "res/Icon.h"
+#include "res/Product.h"
 #include "res/Resources.h"
 
 #include <QApplication>
@@ -118,7 +118,8 @@ CSwiftlaneDlg::CSwiftlaneDlg(const fb::Platform& platform, std::atomic<std::int3
     setWindowIcon(m_hIcon);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setAccessibleName(QStringLiteral("Flowbright"));
+    setAccessibleName(
+        QString::fromUtf8(product::kName.data(), static_cast<int>(product::kName.size())));
     for (int id : {1, 2, 20}) {
         auto* timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
@@ -329,7 +330,8 @@ bool CSwiftlaneDlg::OnInitDialog() {
     }
 
     // 12. The tray icon.
-    m_tray.Setup(this, kTrayCallbackMessage, "Flowbright", m_hIcon, res::IDR_TRAYMENU, false);
+    m_tray.Setup(this, kTrayCallbackMessage, std::string(product::kName).c_str(), m_hIcon,
+                 res::IDR_TRAYMENU, false);
     connect(&m_tray, &CSystemTray::TrayMessage, this,
             [this](int iconId, int mouseMessage) { OnTrayNotification(iconId, mouseMessage); });
     // A window brought back because the notification area went away draws again.

@@ -1,5 +1,7 @@
 #include "p2p/FindP2PDlg.h"
 
+#include "res/Product.h"
+
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -10,7 +12,7 @@ using fb::RegRoot;
 using Trim = CFindP2PDlg::Trim;
 using Alternative = CFindP2PDlg::Alternative;
 
-constexpr const char* kOptionKey = "SOFTWARE\\Flowbright";
+const std::string kOptionKey(product::kOptionKey);
 
 constexpr RegRoot HKLM = RegRoot::LocalMachine;
 constexpr RegRoot HKCU = RegRoot::CurrentUser;

@@ -42,7 +42,7 @@ void CRunGroup::LockGroup() {
 }
 
 void CRunGroup::ReportNotFound(const std::string& name) {
-    m_messages.Show(NotFoundText(name), kCaption, fb::kMbIconError | fb::kMbOk);
+    m_messages.Show(NotFoundText(name), std::string(kCaption), fb::kMbIconError | fb::kMbOk);
 }
 
 void CRunGroup::ShowNonePromptIfEmpty() {

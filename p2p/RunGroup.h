@@ -4,8 +4,10 @@
 #include "platform/MessageBox.h"
 #include "platform/Registry.h"
 #include "platform/Shell.h"
+#include "res/Product.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What the Run P2P group needs of the main window: the client combo box (1034), the Run button
@@ -38,7 +40,7 @@ class CRunGroup {
 public:
     static constexpr const char* kSelectPrompt = "Select application to run";
     static constexpr const char* kNonePrompt = "No P2P Application has been detected";
-    static constexpr const char* kCaption = "Flowbright";
+    static constexpr std::string_view kCaption = product::kName;
 
     CRunGroup(fb::IRegistry& registry, fb::IFileSystem& files, fb::IShell& shell,
               fb::IMessageBox& messages, IRunGroupView& view);

@@ -362,6 +362,8 @@ bool CSwiftlaneDlg::OnInitDialog() {
 }
 
 void CSwiftlaneDlg::UpdateData(bool saveAndValidate) {
+    if (m_labelsParked)
+        return;
     const std::pair<int, std::string*> bound[] = {
         {res::IDC_RECEIVED, &m_statistics.received}, {res::IDC_SENT, &m_statistics.sent},
         {res::IDC_DURATION, &m_durationText},        {res::IDC_STATUS, &m_statistics.status},
@@ -515,6 +517,17 @@ void CSwiftlaneDlg::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void CSwiftlaneDlg::showEvent(QShowEvent* event) {
+    m_labelsParked = false;
+    UpdateData(false);
+    QDialog::showEvent(event);
+}
+
+void CSwiftlaneDlg::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    m_labelsParked = true;
 }
 
 void CSwiftlaneDlg::OnCancel() {

@@ -90,6 +90,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void CreateControls();
@@ -151,4 +153,7 @@ private:
     std::map<int, QTimer*> m_timers;
     QMenu* m_systemMenu = nullptr;
     bool m_ended = false;
+    // While the window is hidden (in the tray or minimised) nobody sees the labels: the texts
+    // live only in the members above, and the labels catch up when the window is shown again.
+    bool m_labelsParked = false;
 };

@@ -287,6 +287,33 @@ TEST_F(MainWindowTest, StatisticsOnceASecond) {
     EXPECT_EQ(Text(res::IDC_TYPE), QStringLiteral(" LAN  Proxy "));
 }
 
+TEST_F(MainWindowTest, CountingGoesOnInTheTrayAndTheLabelsCatchUpWhenShown) {
+    ASSERT_TRUE(Start());
+    dialog->show();
+    interfaces.SetCounters(2, 1000, 2000);
+    dialog->OnTimer(1);
+    EXPECT_EQ(Text(res::IDC_RECEIVED), QStringLiteral(" 1000 "));
+
+    dialog->OnCancel();
+    ASSERT_FALSE(dialog->isVisible());
+    interfaces.SetCounters(2, 5000, 6000);
+    dialog->OnTimer(1);
+    dialog->OnTimer(1);
+    dialog->OnTimer(2);
+    // Nobody sees the labels meanwhile; what they will show is kept.
+    EXPECT_EQ(Text(res::IDC_RECEIVED), QStringLiteral(" 1000 "));
+    EXPECT_EQ(Text(res::IDC_DURATION), QStringLiteral("  0 hrs :  0 mins :  1 secs"));
+
+    tray.Click(129, fb::kWmLButtonDblClk);
+    ASSERT_TRUE(dialog->isVisible());
+    EXPECT_EQ(Text(res::IDC_RECEIVED), QStringLiteral(" 5000 "));
+    EXPECT_EQ(Text(res::IDC_SENT), QStringLiteral(" 6000 "));
+    EXPECT_EQ(Text(res::IDC_DURATION), QStringLiteral("  0 hrs :  0 mins :  3 secs"));
+    EXPECT_EQ(Text(res::IDC_DURATION_ACC), QStringLiteral("  0 hrs :  0 mins :  1 secs"));
+    dialog->OnTimer(1);
+    EXPECT_EQ(Text(res::IDC_DURATION), QStringLiteral("  0 hrs :  0 mins :  4 secs"));
+}
+
 TEST_F(MainWindowTest, RunAtStartupCheckMarkFollowsTheEntry) {
     ASSERT_TRUE(Start());
     CCmdUI item{res::ID_RUN_AT_STARTUP};

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
 #include <linux/capability.h>
 #include <netinet/in.h>
 #include <sched.h>
@@ -18,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -367,6 +369,54 @@ TEST_F(PacketNetns, AddressTableListsIpv4AddressesInInterfaceOrder) {
     ASSERT_EQ(labelled->Receive(buffer.data(), buffer.size(), length),
               IPacketSocket::Result::Packet);
     EXPECT_EQ(Parse(buffer.data(), length).destination, Ip("10.77.0.2"));
+}
+
+// The addresses getifaddrs lists, IPv4 only, in its order.
+std::vector<std::uint32_t> Ipv4FromGetifaddrs() {
+    std::vector<std::uint32_t> out;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return out;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET)
+            continue;
+        sockaddr_in inet{};
+        std::memcpy(&inet, entry->ifa_addr, sizeof inet);
+        out.push_back(inet.sin_addr.s_addr);
+    }
+    freeifaddrs(list);
+    return out;
+}
+
+TEST_F(PacketNetns, AddressTableKeepsTheOrderOfGetifaddrsOnManyLinks) {
+    // Links made in an order other than their names', addresses added out of order, labels,
+    // secondaries, a point-to-point address with a peer, an address moved away and back.
+    for (int i = 5; i >= 0; --i) {
+        const std::string name = "fbd" + std::to_string(i);
+        ASSERT_EQ(lab.InA({"link", "add", name, "type", "veth", "peer", "name", name + "p"}), 0);
+    }
+    ASSERT_EQ(lab.InA({"addr", "add", "10.78.3.1/24", "dev", "fbd3"}), 0);
+    ASSERT_EQ(lab.InA({"addr", "add", "10.78.0.9/24", "dev", "fbd0", "label", "fbd0:x"}), 0);
+    ASSERT_EQ(lab.InA({"addr", "add", "10.78.0.1/24", "dev", "fbd0"}), 0);
+    ASSERT_EQ(lab.InA({"addr", "add", "10.78.3.2/24", "dev", "fbd3"}), 0);
+    ASSERT_EQ(lab.InA({"addr", "add", "10.78.5.1", "peer", "10.78.5.2", "dev", "fbd5"}), 0);
+    ASSERT_EQ(lab.InA({"addr", "add", "10.78.1.1/24", "dev", "fbd1"}), 0);
+    ASSERT_EQ(lab.InA({"addr", "del", "10.78.1.1/24", "dev", "fbd1"}), 0);
+    ASSERT_EQ(lab.InA({"addr", "add", "10.78.1.1/24", "dev", "fbd4"}), 0);
+    ASSERT_EQ(lab.InA({"addr", "add", "fd00:78::1/64", "dev", "fbd2", "nodad"}), 0);
+
+    fb::linux_impl::AddressTable table;
+    std::vector<std::uint32_t> addresses;
+    ASSERT_TRUE(table.ReadIpv4Addresses(addresses));
+    EXPECT_EQ(addresses, Ipv4FromGetifaddrs());
+    EXPECT_EQ(addresses.size(), 8u); // lo, va and the six IPv4 addresses above
+    EXPECT_NE(std::find(addresses.begin(), addresses.end(), Ip("10.78.5.1")), addresses.end());
+    EXPECT_EQ(std::find(addresses.begin(), addresses.end(), Ip("10.78.5.2")), addresses.end());
+
+    // The packet socket goes to the interface the address was added to.
+    const auto peer = factory.Open(Ip("10.78.5.1"));
+    EXPECT_NE(peer, nullptr);
+    EXPECT_EQ(factory.Open(Ip("10.78.5.2")), nullptr);
 }
 
 TEST_F(PacketNetns, OpenFailsWithoutNetRawOrWithoutAnOwningInterface) {

@@ -4,7 +4,7 @@
 
 namespace fb::linux_impl {
 
-// The machine's IPv4 addresses from getifaddrs, in the order it lists them (by interface).
+// The machine's IPv4 addresses, by interface, in the order getifaddrs would list them.
 class AddressTable : public IAddressTable {
 public:
     bool ReadIpv4Addresses(std::vector<std::uint32_t>& addresses) override;

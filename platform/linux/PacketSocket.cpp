@@ -1,20 +1,24 @@
 #include "platform/linux/PacketSocket.h"
 
+#include "platform/linux/Ipv4AddressDump.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
-#include <ifaddrs.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace fb::linux_impl {
 
@@ -39,31 +43,25 @@ struct OwningInterface {
     bool loopback = false;
 };
 
-// The interface that carries `address` (network byte order), as getifaddrs lists it.
-std::optional<OwningInterface> FindOwningInterface(std::uint32_t address) {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0)
+// The interface that carries `address` (network byte order): the first one the address table
+// lists it on. An address with a label ("eth0:1") belongs to the interface it was added to.
+std::optional<OwningInterface> FindOwningInterface(int socket, std::uint32_t address) {
+    std::vector<Ipv4Entry> entries;
+    if (!DumpIpv4Addresses(entries))
         return std::nullopt;
-    std::optional<OwningInterface> found;
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
-            entry->ifa_name == nullptr)
+    for (const Ipv4Entry& entry : entries) {
+        if (entry.address != address || entry.index == 0 ||
+            entry.index > static_cast<std::uint32_t>(INT_MAX))
             continue;
-        sockaddr_in inet{};
-        std::memcpy(&inet, entry->ifa_addr, sizeof inet);
-        if (inet.sin_addr.s_addr != address)
-            continue;
-        // An address with a label ("eth0:1") belongs to the interface before the colon.
-        std::string name(entry->ifa_name);
-        name = name.substr(0, name.find(':'));
-        const unsigned index = if_nametoindex(name.c_str());
-        if (index == 0)
-            continue;
-        found = OwningInterface{static_cast<int>(index), (entry->ifa_flags & IFF_LOOPBACK) != 0};
-        break;
+        ifreq request{};
+        request.ifr_ifindex = static_cast<int>(entry.index);
+        if (::ioctl(socket, SIOCGIFNAME, &request) != 0 ||
+            ::ioctl(socket, SIOCGIFFLAGS, &request) != 0)
+            continue; // gone since the dump
+        return OwningInterface{static_cast<int>(entry.index),
+                               (request.ifr_flags & IFF_LOOPBACK) != 0};
     }
-    freeifaddrs(list);
-    return found;
+    return std::nullopt;
 }
 
 } // namespace
@@ -128,7 +126,7 @@ std::unique_ptr<IPacketSocket> PacketSocketFactory::Open(std::uint32_t address) 
     if (!socket.Valid())
         return nullptr; // typically EPERM without CAP_NET_RAW
 
-    const std::optional<OwningInterface> owner = FindOwningInterface(address);
+    const std::optional<OwningInterface> owner = FindOwningInterface(socket.Get(), address);
     if (!owner)
         return nullptr;
 

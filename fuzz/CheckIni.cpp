@@ -83,8 +83,11 @@ bool SameLine(const Line& before, const Line& after, bool wasLast) {
 }
 
 // Checks that `after` is `before` with at most one line replaced (`replaced` lines) or with
-// one or two lines inserted, every other line kept byte for byte.
+// one or two lines inserted, every other line kept byte for byte. A write of the value the key
+// already has leaves the file as it was.
 std::string KeptLines(const std::string& before, const std::string& after) {
+    if (after == before)
+        return {};
     const auto old = SplitLines(before);
     const auto now = SplitLines(after);
     std::size_t prefix = 0;

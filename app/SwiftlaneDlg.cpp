@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -527,7 +528,10 @@ void CSwiftlaneDlg::showEvent(QShowEvent* event) {
 
 void CSwiftlaneDlg::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
-    m_labelsParked = true;
+    // Only a hide of our own (to the tray) parks the labels: a window system that minimises
+    // without ever sending the matching show event must not leave them behind.
+    if (!event->spontaneous())
+        m_labelsParked = true;
 }
 
 void CSwiftlaneDlg::OnCancel() {

@@ -153,7 +153,7 @@ private:
     std::map<int, QTimer*> m_timers;
     QMenu* m_systemMenu = nullptr;
     bool m_ended = false;
-    // While the window is hidden (in the tray or minimised) nobody sees the labels: the texts
-    // live only in the members above, and the labels catch up when the window is shown again.
+    // While the window is hidden in the tray nobody sees the labels: the texts live only in the
+    // members above, and the labels catch up when the window is shown again.
     bool m_labelsParked = false;
 };

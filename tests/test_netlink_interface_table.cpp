@@ -318,6 +318,41 @@ TEST_F(NetlinkTableTest, CountersMoveWithTrafficAcrossThePair) {
     EXPECT_EQ(FindRow(rows, kLinkIndex)->outOctets, after.outOctets);
 }
 
+// Once the table is read the counters come from the statistics alone; without it (or with them
+// switched off) from the whole link. Both give the same numbers, and both lose a vanished link.
+TEST_F(NetlinkTableTest, StatisticsAloneAndTheWholeLinkGiveTheSameCounters) {
+    NetlinkInterfaceTable::Options wholeLink;
+    wholeLink.statisticsRequests = false;
+    auto statistics = MakeTable();
+    auto full = MakeTable(wholeLink);
+    std::vector<fb::IfRow> rows;
+    ASSERT_TRUE(statistics->ReadTable(rows));
+    ASSERT_TRUE(full->ReadTable(rows));
+    ASSERT_EQ(Exchange(15, 900), 15);
+    for (const std::uint32_t index : {1u, kLinkIndex}) {
+        fb::IfCounters a;
+        fb::IfCounters b;
+        ASSERT_TRUE(statistics->ReadCounters(index, a));
+        ASSERT_TRUE(full->ReadCounters(index, b));
+        EXPECT_EQ(a.inOctets, b.inOctets) << index;
+        EXPECT_EQ(a.outOctets, b.outOctets) << index;
+        EXPECT_EQ(a.speed, b.speed) << index;
+    }
+    fb::IfCounters moved;
+    ASSERT_TRUE(statistics->ReadCounters(kLinkIndex, moved));
+    EXPECT_GE(moved.outOctets, 15u * 900u);
+    EXPECT_TRUE(statistics->ReadsStatisticsAlone()); // the kernel took the request
+    EXPECT_FALSE(full->ReadsStatisticsAlone());
+
+    ASSERT_EQ(IpIn({"link", "del", "fbva0"}), 0);
+    fb::IfCounters unchanged{1, 2, 3};
+    EXPECT_FALSE(statistics->ReadCounters(kLinkIndex, unchanged));
+    EXPECT_FALSE(full->ReadCounters(kLinkIndex, unchanged));
+    EXPECT_EQ(unchanged.inOctets, 2u);
+    fb::IfCounters loopback;
+    EXPECT_TRUE(statistics->ReadCounters(1, loopback)); // and goes on with the others
+}
+
 TEST_F(NetlinkTableTest, SelectedAdapterIsFollowedAcrossAnInsertedLink) {
     auto table = MakeTable();
     CAdapterList list(*table);

@@ -28,6 +28,9 @@ public:
         // Looks up the hardware model of a link (by name) that has a device behind it; unset:
         // udev's hardware database. Asked only when useHardwareDatabase is set.
         std::function<std::string(const std::string& name)> hardwareModel;
+        // Read counters with RTM_GETSTATS (the 64-bit statistics alone) where the kernel has it;
+        // off: always the full link (RTM_GETLINK).
+        bool statisticsRequests = true;
     };
 
     NetlinkInterfaceTable();
@@ -43,6 +46,11 @@ public:
     // Watches the kernel's link notifications; `handler` runs on the thread that installed it
     // (which needs a Qt event loop) when a link appears, disappears or is renamed.
     void SetChangeHandler(std::function<void()> handler) override;
+
+    // Whether counters are still read with RTM_GETSTATS (Linux 4.7 and later).
+    bool ReadsStatisticsAlone() const {
+        return m_statisticsRequests && m_options.statisticsRequests;
+    }
 
     // The description of a link from its name, ARPHRD_* type, IFF_* flags and hardware model
     // (empty when unknown).
@@ -64,6 +72,10 @@ private:
     bool SysfsNameMatches(const char* name, std::uint32_t index) const;
     std::uint32_t ReadSpeed(const std::string& name) const;
     std::uint32_t CachedSpeed(const char* name, std::uint32_t index);
+    // The name the last table read (or notification) gave the link, or null.
+    const std::string* KnownName(std::uint32_t index) const;
+    enum class StatsAnswer { Read, Gone, Unsupported, Failed };
+    StatsAnswer RequestStats(std::uint32_t index, std::uint64_t& rxBytes, std::uint64_t& txBytes);
     void CloseSpeedFile();
     void DrainNotifications();
     void StopWatching();
@@ -72,6 +84,7 @@ private:
     Socket m_query;
     unsigned m_queryPort = 0;
     unsigned m_seq = 0;
+    bool m_statisticsRequests = true; // off once the kernel turns RTM_GETSTATS down
     std::unique_ptr<char[]> m_buffer; // the reply of a one-link request, allocated once
     std::size_t m_bufferSize = 0;
     struct udev* m_udev = nullptr;

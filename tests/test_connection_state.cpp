@@ -510,15 +510,19 @@ protected:
                 "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/>"
                 "<allow receive_sender=\"*\"/></policy></busconfig>\n");
         daemon.setProgram(QStringLiteral("dbus-daemon"));
+        // The daemon prints its address once it listens; the socket file alone exists a moment
+        // before that, when a connection is still refused.
         daemon.setArguments(
             {QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+             QStringLiteral("--print-address"),
              QStringLiteral("--config-file=") + QString::fromStdString(config.string())});
         daemon.start();
         if (!daemon.waitForStarted(5000)) {
             GTEST_SKIP() << "dbus-daemon cannot be started";
         }
-        ASSERT_TRUE(PumpUntil([&] { return std::filesystem::exists(socket); }))
+        ASSERT_TRUE(PumpUntil([&] { return daemon.canReadLine() || daemon.waitForReadyRead(20); }))
             << "the private bus did not come up";
+        ASSERT_TRUE(std::filesystem::exists(socket));
         address = QStringLiteral("unix:path=") + QString::fromStdString(socket.string());
         service = QDBusConnection::connectToBus(address, QStringLiteral("fake-network-manager"));
         ASSERT_TRUE(service->isConnected());

@@ -170,7 +170,9 @@ public:
         if (end == std::string_view::npos)
             end = text_.size();
         line = text_.substr(pos_, end - pos_);
-        if (!line.empty() && line.back() == '\r')
+        // Every carriage return at the end goes, not only the one of a CRLF: the lines are
+        // written back with a newline alone, and a kept line must read back the same.
+        while (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         pos_ = end + 1;
         ++number_;

@@ -27,7 +27,7 @@
 
 namespace {
 
-class EmptyWindow final : public QWidget {
+class EmptyWindow : public QWidget {
 protected:
     void keyPressEvent(QKeyEvent* event) override {
         if (event->key() == Qt::Key_Escape) {
@@ -78,7 +78,7 @@ private:
     int m_row = 0;
 };
 
-class TickingWindow final : public QWidget {
+class TickingWindow final : public EmptyWindow {
 public:
     explicit TickingWindow(QSize pictureSize)
         : m_picture(this, pictureSize) {
@@ -88,20 +88,13 @@ public:
     }
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Escape) {
-            hide();
-            return;
-        }
-        QWidget::keyPressEvent(event);
-    }
     void showEvent(QShowEvent* event) override {
         m_picture.Start();
-        QWidget::showEvent(event);
+        EmptyWindow::showEvent(event);
     }
     void hideEvent(QHideEvent* event) override {
         m_picture.Stop();
-        QWidget::hideEvent(event);
+        EmptyWindow::hideEvent(event);
     }
 
 private:

@@ -298,6 +298,32 @@ const std::string* NetlinkInterfaceTable::KnownName(std::uint32_t index) const {
     return nullptr;
 }
 
+bool NetlinkInterfaceTable::ReceiveAnswer(unsigned seq, int (*take)(const nlmsghdr*, void*),
+                                          void* data, int& error) {
+    error = 0;
+    // Answers to earlier requests that timed out may still be queued: skip them.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const ssize_t n = mnl_socket_recvfrom(m_query.get(), m_buffer.get(), m_bufferSize);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        const int result =
+            mnl_cb_run(m_buffer.get(), static_cast<std::size_t>(n), seq, m_queryPort, take, data);
+        if (result < 0 && errno == EPROTO) {
+            continue;
+        }
+        if (result < 0) {
+            error = errno;
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
 NetlinkInterfaceTable::StatsAnswer NetlinkInterfaceTable::RequestStats(std::uint32_t index,
                                                                        std::uint64_t& rxBytes,
                                                                        std::uint64_t& txBytes) {
@@ -345,36 +371,21 @@ NetlinkInterfaceTable::StatsAnswer NetlinkInterfaceTable::RequestStats(std::uint
         mnl_attr_parse(message, sizeof(if_stats_msg), attribute, out);
         return MNL_CB_STOP;
     };
-    // Answers to earlier requests that timed out may still be queued: skip them.
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        const ssize_t n = mnl_socket_recvfrom(m_query.get(), m_buffer.get(), m_bufferSize);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return StatsAnswer::Failed;
+    int error = 0;
+    if (!ReceiveAnswer(seq, take, &answer, error)) {
+        if (error == ENODEV) {
+            return StatsAnswer::Gone;
         }
-        const int result = mnl_cb_run(m_buffer.get(), static_cast<std::size_t>(n), seq, m_queryPort,
-                                      take, &answer);
-        if (result < 0 && errno == EPROTO) {
-            continue;
-        }
-        if (result < 0) {
-            if (errno == ENODEV) {
-                return StatsAnswer::Gone;
-            }
-            // A kernel older than the request (4.7) does not know it.
-            return errno == EOPNOTSUPP || errno == EINVAL ? StatsAnswer::Unsupported
-                                                          : StatsAnswer::Failed;
-        }
-        if (!answer.read) {
-            return StatsAnswer::Unsupported;
-        }
-        rxBytes = answer.rx;
-        txBytes = answer.tx;
-        return StatsAnswer::Read;
+        // A kernel older than the request (4.7) does not know it.
+        return error == EOPNOTSUPP || error == EINVAL ? StatsAnswer::Unsupported
+                                                      : StatsAnswer::Failed;
     }
-    return StatsAnswer::Failed;
+    if (!answer.read) {
+        return StatsAnswer::Unsupported;
+    }
+    rxBytes = answer.rx;
+    txBytes = answer.tx;
+    return StatsAnswer::Read;
 }
 
 bool NetlinkInterfaceTable::ReadCounters(std::uint32_t index, IfCounters& counters) {
@@ -416,29 +427,14 @@ bool NetlinkInterfaceTable::ReadCounters(std::uint32_t index, IfCounters& counte
         }
         return MNL_CB_STOP;
     };
-    // Answers to earlier requests that timed out may still be queued: skip them.
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        const ssize_t n = mnl_socket_recvfrom(m_query.get(), m_buffer.get(), m_bufferSize);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        const int result =
-            mnl_cb_run(m_buffer.get(), static_cast<std::size_t>(n), seq, m_queryPort, take, &link);
-        if (result < 0 && errno == EPROTO) {
-            continue;
-        }
-        if (result < 0 || !link.hasName || link.index != index) {
-            return false; // ENODEV: the link is gone
-        }
-        counters.inOctets = static_cast<std::uint32_t>(link.rxBytes);
-        counters.outOctets = static_cast<std::uint32_t>(link.txBytes);
-        counters.speed = CachedSpeed(link.name, index);
-        return true;
+    int error = 0;
+    if (!ReceiveAnswer(seq, take, &link, error) || !link.hasName || link.index != index) {
+        return false; // ENODEV: the link is gone
     }
-    return false;
+    counters.inOctets = static_cast<std::uint32_t>(link.rxBytes);
+    counters.outOctets = static_cast<std::uint32_t>(link.txBytes);
+    counters.speed = CachedSpeed(link.name, index);
+    return true;
 }
 
 std::string NetlinkInterfaceTable::Describe(const std::string& name, unsigned type, unsigned flags,

@@ -10,6 +10,7 @@
 #include <vector>
 
 struct mnl_socket;
+struct nlmsghdr;
 struct udev;
 class QSocketNotifier;
 
@@ -74,6 +75,10 @@ private:
     std::uint32_t CachedSpeed(const char* name, std::uint32_t index);
     // The name the last table read (or notification) gave the link, or null.
     const std::string* KnownName(std::uint32_t index) const;
+    // Receives the answer to request `seq` on the query socket, skipping late answers to
+    // earlier ones, and runs `take` on it. False when no answer came or the kernel refused the
+    // request; `error` is then the kernel's error number, or 0.
+    bool ReceiveAnswer(unsigned seq, int (*take)(const nlmsghdr*, void*), void* data, int& error);
     enum class StatsAnswer { Read, Gone, Unsupported, Failed };
     StatsAnswer RequestStats(std::uint32_t index, std::uint64_t& rxBytes, std::uint64_t& txBytes);
     void CloseSpeedFile();

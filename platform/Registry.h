@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace fb {
 
@@ -27,6 +28,13 @@ inline constexpr std::uint32_t kMultiSz = 7;
 inline constexpr std::uint32_t kQword = 11;
 } // namespace reg
 
+// One value of a SetValues call.
+struct RegValueWrite {
+    std::string name;
+    std::uint32_t type;
+    std::vector<std::uint8_t> data;
+};
+
 // An open registry key. Destroying it closes it.
 class IRegKey {
 public:
@@ -40,9 +48,17 @@ public:
     virtual long QueryValue(const std::string& name, std::uint32_t* type, std::uint8_t* data,
                             std::uint32_t* size) = 0;
 
+    // True when the value is read from a Windows program's registry (the Wine prefix's hives)
+    // rather than from the program's own store. Such a value names Windows files and nothing
+    // else. A registry without such hives has none.
+    virtual bool FromWindowsPrefix(const std::string& /*name*/) { return false; }
+
     // RegSetValueExA: stores `size` bytes of `data` with the given type.
     virtual long SetValue(const std::string& name, std::uint32_t type, const std::uint8_t* data,
                           std::uint32_t size) = 0;
+
+    // Sets several values of the key in one atomic change of the store: all of them or none.
+    virtual long SetValues(const std::vector<RegValueWrite>& values) = 0;
 
     // RegDeleteValueA.
     virtual long DeleteValue(const std::string& name) = 0;

@@ -137,6 +137,11 @@ private:
             m_owner.log.push_back("set " + name);
             return m_inner->SetValue(name, type, data, size);
         }
+        long SetValues(const std::vector<fb::RegValueWrite>& values) override {
+            for (const auto& value : values)
+                m_owner.log.push_back("set " + value.name);
+            return m_inner->SetValues(values);
+        }
         long DeleteValue(const std::string& name) override { return m_inner->DeleteValue(name); }
 
     private:

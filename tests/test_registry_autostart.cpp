@@ -197,6 +197,22 @@ TEST_F(RegistryAutostartTest, ValueExistsExactlyWhenTheEntryDoes) {
     EXPECT_EQ(GetRun(), RunData("/srv/other") + '\0');
 }
 
+TEST_F(RegistryAutostartTest, LinkedEntryStaysALinkDanglingOrNot) {
+    // An entry kept with the user's other dotfiles and linked in, before it was ever written.
+    std::filesystem::create_directories(dir_.File("dotfiles"));
+    std::filesystem::create_directories(MakePaths().autostartDir);
+    const std::string kept = dir_.File("dotfiles/Flowbright.desktop");
+    std::filesystem::create_symlink(kept, EntryPath());
+    ASSERT_EQ(SetRun(RunData("/opt/a")), reg::kSuccess);
+    EXPECT_TRUE(std::filesystem::is_symlink(EntryPath()));
+    EXPECT_NE(ReadFile(kept).find("Exec=/opt/a/Flowbright.lnk -tray"), std::string::npos);
+    EXPECT_EQ(GetRun(), RunData("/opt/a") + '\0');
+
+    ASSERT_EQ(SetRun(RunData("/opt/b")), reg::kSuccess);
+    EXPECT_TRUE(std::filesystem::is_symlink(EntryPath()));
+    EXPECT_NE(ReadFile(kept).find("Exec=/opt/b/Flowbright.lnk -tray"), std::string::npos);
+}
+
 TEST_F(RegistryAutostartTest, PathsWithBlanksAndQuotesRunThatPath) {
     const std::vector<std::string> dirs = {
         "/home/user/My Programs",           "/tmp/a \"b\" c",

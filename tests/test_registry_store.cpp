@@ -11,16 +11,20 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
 
 using namespace fb;
@@ -767,6 +771,228 @@ TEST_F(RegistryStore, ThreadsShareOneRegistry) {
         thread.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(GetString(*registry, RegRoot::CurrentUser, kOptionKey, "N39"), "x");
+}
+
+// ---- One change, one write -------------------------------------------------------------------
+
+// Counts the stores written (each ends in one rename).
+class CountingOps : public FailingOps {
+public:
+    int renames = 0;
+    int Rename(const std::string& from, const std::string& to) override {
+        ++renames;
+        return FailingOps::Rename(from, to);
+    }
+};
+
+TEST_F(RegistryStore, SetValuesWritesAllValuesInOneChangeOrNone) {
+    auto ops = std::make_shared<CountingOps>();
+    auto registry = MakeRegistry(ops);
+    auto key = registry->CreateKey(RegRoot::CurrentUser, kOptionKey);
+    ASSERT_NE(key, nullptr);
+    ops->renames = 0;
+    ASSERT_EQ(key->SetValues({{"APP_NAME", reg::kSz, Sz("Emule")},
+                              {"APP_PATH", reg::kSz, Sz("C:\\eMule\\emule.exe")}}),
+              reg::kSuccess);
+    EXPECT_EQ(ops->renames, 1);
+    auto other = MakeRegistry();
+    EXPECT_EQ(GetString(*other, RegRoot::CurrentUser, kOptionKey, "APP_NAME"), "Emule");
+    EXPECT_EQ(GetString(*other, RegRoot::CurrentUser, kOptionKey, "APP_PATH"),
+              "C:\\eMule\\emule.exe");
+
+    // A write that fails stores neither value.
+    ops->failStep = 4;
+    EXPECT_EQ(key->SetValues({{"APP_NAME", reg::kSz, Sz("Shareaza")},
+                              {"APP_PATH", reg::kSz, Sz("C:\\Shareaza\\shareaza.exe")}}),
+              reg::kWriteFault);
+    EXPECT_EQ(GetString(*other, RegRoot::CurrentUser, kOptionKey, "APP_NAME"), "Emule");
+    EXPECT_EQ(GetString(*other, RegRoot::CurrentUser, kOptionKey, "APP_PATH"),
+              "C:\\eMule\\emule.exe");
+}
+
+// ---- A lock held by another process ----------------------------------------------------------
+
+// Another process holding the store's lock (a copy stopped in the middle of a save) until
+// Release(), or for at most `seconds`.
+class LockHolder {
+public:
+    LockHolder(const std::string& lockPath, int seconds) {
+        std::filesystem::create_directories(DirectoryOf(lockPath));
+        int ready[2];
+        int release[2];
+        if (::pipe(ready) != 0 || ::pipe(release) != 0)
+            throw std::runtime_error("pipe");
+        pid_ = ::fork();
+        if (pid_ < 0)
+            throw std::runtime_error("fork");
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            ::close(release[1]);
+            const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+            if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
+                ::_exit(1);
+            [[maybe_unused]] auto wrote = ::write(ready[1], "L", 1);
+            pollfd wait{release[0], POLLIN, 0};
+            ::poll(&wait, 1, seconds * 1000);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        release_ = release[1];
+        char byte = 0;
+        const bool locked = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        if (!locked)
+            throw std::runtime_error("the lock could not be taken");
+    }
+    ~LockHolder() { Release(); }
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+
+    void Release() {
+        if (pid_ <= 0)
+            return;
+        ::close(release_);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int release_ = -1;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST_F(RegistryStore, LockHeldElsewhereKeepsTheChangeUntilTheNextSave) {
+    auto registry = MakeRegistry();
+    ASSERT_EQ(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "Old", "1"), reg::kSuccess);
+    const std::string before = ReadFile(MakePaths().store);
+    {
+        LockHolder holder(MakePaths().lock, 6);
+        ::testing::internal::CaptureStderr();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "A", "2"), reg::kSuccess);
+        EXPECT_EQ(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "B", "3"), reg::kSuccess);
+        EXPECT_LT(SecondsSince(start), 3.0);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("registry.reg is locked by another process"), std::string::npos);
+        EXPECT_EQ(said.find('\n'), said.size() - 1) << said; // said once
+        // This process sees its changes; the file is untouched until the lock is free.
+        EXPECT_EQ(GetString(*registry, RegRoot::CurrentUser, kOptionKey, "A"), "2");
+        EXPECT_EQ(GetString(*registry, RegRoot::CurrentUser, kOptionKey, "B"), "3");
+        EXPECT_EQ(ReadFile(MakePaths().store), before);
+    }
+    ASSERT_EQ(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "C", "4"), reg::kSuccess);
+    auto other = MakeRegistry();
+    for (const auto& [name, text] : {std::pair{"Old", "1"}, {"A", "2"}, {"B", "3"}, {"C", "4"}})
+        EXPECT_EQ(GetString(*other, RegRoot::CurrentUser, kOptionKey, name), text) << name;
+}
+
+TEST_F(RegistryStore, ChangesPendingAtExitAreSavedOrReported) {
+    {
+        auto registry = MakeRegistry();
+        LockHolder holder(MakePaths().lock, 6);
+        ASSERT_EQ(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "Saved", "1"),
+                  reg::kSuccess);
+        holder.Release();
+    } // the exit writes it
+    EXPECT_EQ(GetString(*MakeRegistry(), RegRoot::CurrentUser, kOptionKey, "Saved"), "1");
+
+    LockHolder holder(MakePaths().lock, 6);
+    auto registry = MakeRegistry();
+    ASSERT_EQ(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "Lost", "2"), reg::kSuccess);
+    ::testing::internal::CaptureStderr();
+    const auto start = std::chrono::steady_clock::now();
+    registry.reset();
+    EXPECT_LT(SecondsSince(start), 2.0);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("1 unsaved change(s) are lost"),
+              std::string::npos);
+}
+
+TEST_F(RegistryStore, StartUpEntryWaitsBoundedlyForTheLockToo) {
+    const std::string runKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::string entry = MakePaths().autostartDir + "/Flowbright.desktop";
+    auto registry = MakeRegistry();
+    {
+        LockHolder holder(MakePaths().lock, 6);
+        ::testing::internal::CaptureStderr();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(SetString(*registry, RegRoot::CurrentUser, runKey, "Flowbright",
+                            "\"/opt/fb/Flowbright.lnk\" -tray"),
+                  reg::kSuccess);
+        EXPECT_LT(SecondsSince(start), 3.0);
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(GetString(*registry, RegRoot::CurrentUser, runKey, "Flowbright"),
+                  "\"/opt/fb/Flowbright.lnk\" -tray");
+        EXPECT_FALSE(std::filesystem::exists(entry));
+    }
+    ASSERT_EQ(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "A", "1"), reg::kSuccess);
+    EXPECT_NE(ReadFile(entry).find("Exec=/opt/fb/Flowbright.lnk -tray"), std::string::npos);
+}
+
+// ---- Reading a large store -------------------------------------------------------------------
+
+// The store is parsed once and reused (its cost is measured by the registry benchmark); what
+// the reuse must never do is hide another copy's write.
+TEST_F(RegistryStore, ReusedStoreStillSeesAnotherCopysWrite) {
+    std::string text = "WINE REGISTRY Version 2\n";
+    for (int i = 0; i < 100; ++i)
+        text += "\n[Software\\\\Vendor\\\\Product" + std::to_string(i) +
+                "] 1700000000\n\"InstallDir\"=\"C:\\\\Program Files\\\\Product " +
+                std::to_string(i) + "\"\n";
+    WriteFile(MakePaths().store, text);
+    auto registry = MakeRegistry();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(
+            GetString(*registry, RegRoot::CurrentUser, "Software\\Vendor\\Product7", "InstallDir"),
+            "C:\\Program Files\\Product 7");
+    ASSERT_EQ(SetString(*MakeRegistry(), RegRoot::CurrentUser, "Software\\Vendor\\Product7",
+                        "InstallDir", "D:\\Moved"),
+              reg::kSuccess);
+    EXPECT_EQ(
+        GetString(*registry, RegRoot::CurrentUser, "Software\\Vendor\\Product7", "InstallDir"),
+        "D:\\Moved");
+}
+
+// ---- Files the user arranged -----------------------------------------------------------------
+
+TEST_F(RegistryStore, DanglingLinkedStoreIsWrittenThroughAndStaysALink) {
+    const std::string elsewhere = dir_.File("dotfiles/registry.reg");
+    std::filesystem::create_directories(dir_.File("dotfiles"));
+    std::filesystem::create_directories(DirectoryOf(MakePaths().store));
+    std::filesystem::create_symlink("../../dotfiles/registry.reg", MakePaths().store);
+    auto registry = MakeRegistry();
+    ASSERT_EQ(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "A", "1"), reg::kSuccess);
+    EXPECT_TRUE(std::filesystem::is_symlink(MakePaths().store));
+    EXPECT_NE(ReadFile(elsewhere).find("\"A\"=\"1\""), std::string::npos);
+
+    // A link into a directory that is not there is not replaced by a file either.
+    std::filesystem::remove(MakePaths().store);
+    std::filesystem::remove(elsewhere);
+    std::filesystem::create_symlink(dir_.File("gone/registry.reg"), MakePaths().store);
+    EXPECT_NE(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "B", "2"), reg::kSuccess);
+    EXPECT_TRUE(std::filesystem::is_symlink(MakePaths().store));
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("gone")));
+}
+
+TEST_F(RegistryStore, ReadOnlyStoreIsNotRewritten) {
+    auto registry = MakeRegistry();
+    ASSERT_EQ(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "A", "1"), reg::kSuccess);
+    ASSERT_EQ(::chmod(MakePaths().store.c_str(), 0444), 0);
+    const std::string before = ReadFile(MakePaths().store);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "A", "2"), reg::kAccessDenied);
+    EXPECT_EQ(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "B", "3"), reg::kAccessDenied);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("registry.reg is read-only"), std::string::npos);
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << said; // said once
+    EXPECT_EQ(ReadFile(MakePaths().store), before);
+    struct stat info {};
+    ASSERT_EQ(::stat(MakePaths().store.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0444U);
 }
 
 // ---- Where the files are ---------------------------------------------------------------------

@@ -7,10 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace fb::linux_impl {
@@ -21,6 +24,8 @@ namespace {
 constexpr std::size_t kStoreLimit = 64u << 20;
 // Wine's hives grow to tens of megabytes with many programs installed.
 constexpr std::size_t kHiveLimit = 512u << 20;
+// What is still pending at exit gets one more, shorter, wait: logout must not hang on it.
+constexpr std::chrono::milliseconds kExitWait{500};
 
 long ErrorFromErrno(int error) {
     return (error == EACCES || error == EPERM || error == EROFS) ? reg::kAccessDenied
@@ -66,6 +71,10 @@ struct CachedHive {
 
 } // namespace
 
+// A change of the store: applied to a hive it says whether it changed anything and gives a
+// result code. It owns what it needs, so that it can wait as a pending change.
+using StoreChange = std::function<long(RegHive&, bool& changed)>;
+
 struct FileRegistry::State {
     State(Paths paths, std::shared_ptr<RegistryFileOps> ops)
         : paths(std::move(paths))
@@ -75,9 +84,21 @@ struct FileRegistry::State {
     Paths paths;
     std::shared_ptr<RegistryFileOps> ops;
     RegistryAutostart autostart;
-    std::mutex mutex; // guards the caches below
+    std::mutex mutex; // guards the Wine hives' caches
     CachedHive userHive;
     CachedHive systemHive;
+
+    // Our store, parsed once per change of the file, and the changes that could not be saved yet
+    // because another process held the lock. Guarded by storeMutex.
+    std::mutex storeMutex;
+    std::optional<FileStamp> storeStamp; // the file `disk` was read from; none: read again
+    std::shared_ptr<const RegHive> disk = std::make_shared<RegHive>();
+    std::shared_ptr<const RegHive> view; // `disk` with the pending changes; null: to be made
+    std::vector<StoreChange> pending;
+    // The Run value not projected yet: a command line, or nothing for its removal.
+    std::optional<std::optional<std::string>> pendingRun;
+    bool lockNoticeShown = false;
+    bool readOnlyNoticeShown = false;
 
     // ---- Reading ----
 
@@ -102,23 +123,54 @@ struct FileRegistry::State {
     std::shared_ptr<const RegHive> UserHive() { return WineHive(userHive, "user.reg"); }
     std::shared_ptr<const RegHive> SystemHive() { return WineHive(systemHive, "system.reg"); }
 
-    // Our store as it is now. A store that cannot be parsed is set aside and reads as empty.
-    RegHive Store() {
+    // Our store as this process sees it: the file with the changes still pending.
+    std::shared_ptr<const RegHive> Store() {
+        std::lock_guard guard(storeMutex);
+        return View();
+    }
+
+    std::shared_ptr<const RegHive> View() {
+        const auto current = Disk();
+        if (pending.empty())
+            return current;
+        if (!view) {
+            auto merged = std::make_shared<RegHive>(*current);
+            ApplyPending(*merged);
+            view = std::move(merged);
+        }
+        return view;
+    }
+
+    void Remember(std::optional<FileStamp> stamp, std::shared_ptr<const RegHive> hive) {
+        storeStamp = stamp;
+        disk = std::move(hive);
+        view.reset();
+    }
+
+    // The store file, parsed again only when its stamp changed. A store that cannot be parsed
+    // is set aside and reads as empty.
+    std::shared_ptr<const RegHive> Disk() {
+        const std::optional<FileStamp> stamp = StatRegularFile(paths.store);
+        if (stamp && stamp == storeStamp)
+            return disk;
         FileContent content = ReadWholeFile(paths.store, kStoreLimit);
-        RegHive hive;
-        if (content.status == ReadStatus::Ok && content.text.empty())
-            return hive;
+        auto hive = std::make_shared<RegHive>();
         if (content.status == ReadStatus::Ok &&
-            !ParseRegistryText(content.text, hive, RegParseMode::Strict))
-            return hive;
+            (content.text.empty() ||
+             !ParseRegistryText(content.text, *hive, RegParseMode::Strict))) {
+            Remember(content.stamp, std::move(hive));
+            return disk;
+        }
         if (content.status == ReadStatus::Ok || content.status == ReadStatus::TooLarge) {
-            RegistryLock lock(paths.lock);
+            RegistryLock lock(paths.lock, pending.empty() ? RegistryLock::kDefaultWait
+                                                          : std::chrono::milliseconds{0});
+            RegHive ignoredHive;
             long ignored = 0;
             if (lock.Held())
-                LoadForWrite(hive, ignored);
-            return RegHive();
+                LoadForWrite(ignoredHive, ignored);
         }
-        return RegHive(); // missing, or unreadable: defaults
+        Remember(std::nullopt, std::make_shared<RegHive>()); // missing or unreadable: defaults
+        return disk;
     }
 
     // ---- Writing (under the lock) ----
@@ -126,6 +178,11 @@ struct FileRegistry::State {
     // Reads the store for a change; sets a damaged one aside first. False (with the error) when
     // the store may not be replaced.
     bool LoadForWrite(RegHive& hive, long& error) {
+        const std::optional<FileStamp> stamp = StatRegularFile(paths.store);
+        if (stamp && stamp == storeStamp) {
+            hive = *disk; // nobody wrote since we read it
+            return true;
+        }
         hive = RegHive();
         FileContent content = ReadWholeFile(paths.store, kStoreLimit);
         switch (content.status) {
@@ -136,8 +193,10 @@ struct FileRegistry::State {
             return false;
         case ReadStatus::Ok:
             if (content.text.empty() ||
-                !ParseRegistryText(content.text, hive, RegParseMode::Strict))
+                !ParseRegistryText(content.text, hive, RegParseMode::Strict)) {
+                Remember(content.stamp, std::make_shared<RegHive>(hive));
                 return true;
+            }
             break;
         case ReadStatus::TooLarge:
             break;
@@ -150,29 +209,157 @@ struct FileRegistry::State {
         return true;
     }
 
-    // Applies `change` to the freshly read store under the lock and writes the result when
-    // `change` reports a modification. `change` returns a result code.
-    long Modify(const std::function<long(RegHive&, bool& changed)>& change) {
-        RegistryLock lock(paths.lock);
-        if (!lock.Held())
-            return ErrorFromErrno(lock.Error());
+    bool ApplyPending(RegHive& hive) {
+        bool any = false;
+        for (const auto& change : pending) {
+            bool changed = false;
+            change(hive, changed);
+            any = any || changed;
+        }
+        return any;
+    }
+
+    std::string StoreName() const { return paths.store.substr(paths.store.rfind('/') + 1); }
+
+    void NoteLocked() {
+        if (std::exchange(lockNoticeShown, true))
+            return;
+        std::fprintf(stderr,
+                     "flowbright: %s is locked by another process; the change is kept and saved "
+                     "later\n",
+                     StoreName().c_str());
+    }
+
+    void NoteReadOnly() {
+        if (std::exchange(readOnlyNoticeShown, true))
+            return;
+        std::fprintf(stderr, "flowbright: %s is read-only; changes to it are not saved\n",
+                     StoreName().c_str());
+    }
+
+    // The lock for a write. Once a change waits for another process, later writes only try the
+    // lock, so that a save of many values does not wait once per value.
+    std::unique_ptr<RegistryLock> LockForWrite() {
+        const bool waiting = !pending.empty() || pendingRun.has_value();
+        return std::make_unique<RegistryLock>(paths.lock, waiting ? std::chrono::milliseconds{0}
+                                                                  : RegistryLock::kDefaultWait);
+    }
+
+    // Keeps a change that could not be written because the lock is busy; reads see it.
+    long KeepPending(StoreChange change) {
+        auto merged = std::make_shared<RegHive>(*View());
+        bool changed = false;
+        const long result = change(*merged, changed);
+        if (result != reg::kSuccess || !changed)
+            return result;
+        pending.push_back(std::move(change));
+        view = std::move(merged);
+        NoteLocked();
+        return reg::kSuccess;
+    }
+
+    // Writes the pending changes and `change` (when given) to the store. The caller holds the
+    // lock and storeMutex.
+    long WriteLocked(const StoreChange* change) {
         RegHive hive;
         long error = reg::kSuccess;
         if (!LoadForWrite(hive, error))
             return error;
-        bool changed = false;
-        const long result = change(hive, changed);
-        if (result != reg::kSuccess || !changed)
+        bool changed = ApplyPending(hive);
+        long result = reg::kSuccess;
+        if (change != nullptr) {
+            bool changedNow = false;
+            result = (*change)(hive, changedNow);
+            changed = changed || (result == reg::kSuccess && changedNow);
+        }
+        if (!changed) {
+            pending.clear();
             return result;
+        }
         RemoveStaleTemporaries(*ops, paths.store);
         const int written = AtomicReplaceFile(*ops, paths.store, FormatRegistryText(hive), 0600);
-        return written == 0 ? reg::kSuccess : ErrorFromErrno(written);
+        if (written != 0) {
+            const long code = ErrorFromErrno(written);
+            if (code == reg::kAccessDenied)
+                NoteReadOnly();
+            return code; // pending changes stay pending
+        }
+        pending.clear();
+        lockNoticeShown = false;
+        Remember(StatRegularFile(paths.store), std::make_shared<RegHive>(std::move(hive)));
+        return result;
+    }
+
+    // Applies `change` to the store under the lock and writes the result when `change` reports
+    // a modification, with any changes still pending. When another process holds the lock the
+    // change is kept in memory and written by a later save.
+    long Modify(StoreChange change) {
+        std::lock_guard guard(storeMutex);
+        const auto lock = LockForWrite();
+        if (!lock->Held())
+            return lock->Busy() ? KeepPending(std::move(change)) : ErrorFromErrno(lock->Error());
+        FlushRunLocked();
+        return WriteLocked(&change);
+    }
+
+    // ---- The Run value, projected onto the autostart entry ----
+
+    std::optional<std::string> RunValue() {
+        std::lock_guard guard(storeMutex);
+        return pendingRun ? *pendingRun : autostart.Read();
+    }
+
+    void FlushRunLocked() {
+        if (!pendingRun)
+            return;
+        const long result =
+            *pendingRun ? autostart.WriteCommandLine(**pendingRun) : autostart.Remove();
+        if (result == reg::kSuccess || result == reg::kFileNotFound)
+            pendingRun.reset();
+    }
+
+    // Sets (a command line) or removes (nothing) the Run value.
+    long ChangeRunValue(const std::optional<std::string>& commandLine) {
+        std::lock_guard guard(storeMutex);
+        if (!commandLine && !(pendingRun ? pendingRun->has_value() : autostart.Read().has_value()))
+            return reg::kFileNotFound;
+        const auto lock = LockForWrite();
+        if (!lock->Held()) {
+            if (!lock->Busy())
+                return ErrorFromErrno(lock->Error());
+            pendingRun = commandLine;
+            NoteLocked();
+            return reg::kSuccess;
+        }
+        pendingRun.reset();
+        if (!pending.empty())
+            WriteLocked(nullptr);
+        return commandLine ? autostart.WriteCommandLine(*commandLine) : autostart.Remove();
+    }
+
+    // At exit: one more, bounded, attempt at what is still pending; what cannot be written is
+    // reported, since it is lost with the process.
+    void FlushAtExit() {
+        std::lock_guard guard(storeMutex);
+        if (pending.empty() && !pendingRun)
+            return;
+        RegistryLock lock(paths.lock, kExitWait);
+        if (lock.Held()) {
+            FlushRunLocked();
+            if (!pending.empty())
+                WriteLocked(nullptr);
+        }
+        const std::size_t lost = pending.size() + (pendingRun ? 1 : 0);
+        if (lost != 0)
+            std::fprintf(
+                stderr, "flowbright: %s %s; %zu unsaved change(s) are lost\n", StoreName().c_str(),
+                lock.Busy() ? "is still locked by another process" : "could not be written", lost);
     }
 
     // ---- Keys ----
 
     bool UserKeyExists(const std::string& path) {
-        return RegistryAutostart::IsAlwaysPresentKey(path) || Store().KeyExists(path) ||
+        return RegistryAutostart::IsAlwaysPresentKey(path) || Store()->KeyExists(path) ||
                UserHive()->KeyExists(path);
     }
 
@@ -238,16 +425,29 @@ public:
         if (data == nullptr && size != 0)
             return reg::kWriteFault;
         if (RegistryAutostart::IsProjectedValue(path_, name)) {
-            RegistryLock lock(state_->paths.lock);
-            if (!lock.Held())
-                return ErrorFromErrno(lock.Error());
-            return state_->autostart.Write(type, data, size);
+            const auto commandLine = RegistryAutostart::CommandLineOf(type, data, size);
+            return commandLine ? state_->ChangeRunValue(commandLine) : reg::kWriteFault;
         }
-        std::vector<std::uint8_t> bytes(data, data + size);
-        return state_->Modify([&](RegHive& hive, bool& changed) {
+        return SetValues({RegValueWrite{name, type, std::vector<std::uint8_t>(data, data + size)}});
+    }
+
+    long SetValues(const std::vector<RegValueWrite>& values) override {
+        if (!writable_ || root_ != RegRoot::CurrentUser)
+            return reg::kAccessDenied;
+        for (const auto& value : values) {
+            // The start-up entry is a file of its own and cannot share the store's write.
+            if (RegistryAutostart::IsProjectedValue(path_, value.name))
+                return values.size() == 1 ? SetValue(value.name, value.type, value.data.data(),
+                                                     static_cast<std::uint32_t>(value.data.size()))
+                                          : reg::kAccessDenied;
+            if (value.data.size() > UINT32_MAX)
+                return reg::kWriteFault;
+        }
+        return state_->Modify([path = path_, values](RegHive& hive, bool& changed) {
             const std::int64_t now = std::time(nullptr);
-            RegKeyNode& key = hive.CreateKey(path_, now);
-            changed = key.Set(name, type, std::move(bytes));
+            RegKeyNode& key = hive.CreateKey(path, now);
+            for (const auto& value : values)
+                changed = key.Set(value.name, value.type, value.data) || changed;
             if (changed)
                 key.modified = now;
             return reg::kSuccess;
@@ -257,24 +457,33 @@ public:
     long DeleteValue(const std::string& name) override {
         if (!writable_ || root_ != RegRoot::CurrentUser)
             return reg::kAccessDenied;
-        if (RegistryAutostart::IsProjectedValue(path_, name)) {
-            RegistryLock lock(state_->paths.lock);
-            if (!lock.Held())
-                return ErrorFromErrno(lock.Error());
-            return state_->autostart.Remove();
-        }
-        return state_->Modify([&](RegHive& hive, bool& changed) {
-            RegKeyNode* key = hive.FindKey(path_);
+        if (RegistryAutostart::IsProjectedValue(path_, name))
+            return state_->ChangeRunValue(std::nullopt);
+        const std::shared_ptr<const RegHive> wine = state_->UserHive();
+        return state_->Modify([path = path_, name, wine](RegHive& hive, bool& changed) {
+            RegKeyNode* key = hive.FindKey(path);
             if (key != nullptr && key->Erase(name)) {
                 key->modified = std::time(nullptr);
                 changed = true;
                 return reg::kSuccess;
             }
             // A value of the Wine prefix shows through, and the prefix is never written.
-            const RegKeyNode* wine = state_->UserHive()->FindKey(path_);
-            return (wine != nullptr && wine->Find(name) != nullptr) ? reg::kAccessDenied
-                                                                    : reg::kFileNotFound;
+            const RegKeyNode* wineKey = wine->FindKey(path);
+            return (wineKey != nullptr && wineKey->Find(name) != nullptr) ? reg::kAccessDenied
+                                                                          : reg::kFileNotFound;
         });
+    }
+
+    bool FromWindowsPrefix(const std::string& name) override {
+        if (root_ == RegRoot::LocalMachine)
+            return true;
+        if (RegistryAutostart::IsProjectedValue(path_, name))
+            return false;
+        const RegKeyNode* own = state_->Store()->FindKey(path_);
+        if (own != nullptr && own->Find(name) != nullptr)
+            return false;
+        const RegKeyNode* wine = state_->UserHive()->FindKey(path_);
+        return wine != nullptr && wine->Find(name) != nullptr;
     }
 
 private:
@@ -290,7 +499,7 @@ private:
         if (root_ == RegRoot::LocalMachine)
             return take(state_->SystemHive()->FindKey(path_));
         if (RegistryAutostart::IsProjectedValue(path_, name)) {
-            const auto commandLine = state_->autostart.Read();
+            const auto commandLine = state_->RunValue();
             if (!commandLine)
                 return false;
             type = reg::kSz;
@@ -298,8 +507,8 @@ private:
             data.push_back(0);
             return true;
         }
-        const RegHive store = state_->Store();
-        return take(store.FindKey(path_)) || take(state_->UserHive()->FindKey(path_));
+        const auto store = state_->Store();
+        return take(store->FindKey(path_)) || take(state_->UserHive()->FindKey(path_));
     }
 
     std::shared_ptr<FileRegistry::State> state_;
@@ -313,7 +522,9 @@ private:
 FileRegistry::FileRegistry(Paths paths, std::shared_ptr<RegistryFileOps> ops)
     : state_(std::make_shared<State>(std::move(paths), std::move(ops))) {}
 
-FileRegistry::~FileRegistry() = default;
+FileRegistry::~FileRegistry() {
+    state_->FlushAtExit();
+}
 
 FileRegistry::Paths FileRegistry::DefaultPaths() {
     const std::string home = HomeDirectory();
@@ -367,7 +578,7 @@ std::unique_ptr<IRegKey> FileRegistry::CreateKey(RegRoot root, const std::string
     }
     const std::string normalized = NormalizeRegistryPath(path);
     if (!state_->UserKeyExists(normalized)) {
-        const long created = state_->Modify([&](RegHive& hive, bool& changed) {
+        const long created = state_->Modify([normalized](RegHive& hive, bool& changed) {
             if (!hive.KeyExists(normalized)) {
                 hive.CreateKey(normalized, std::time(nullptr));
                 changed = true;

@@ -403,14 +403,24 @@ std::optional<std::string> RegistryAutostart::Read() const {
     return JoinWindowsCommandLine(*args);
 }
 
-long RegistryAutostart::Write(std::uint32_t type, const std::uint8_t* data, std::uint32_t size) {
+std::optional<std::string>
+RegistryAutostart::CommandLineOf(std::uint32_t type, const std::uint8_t* data, std::uint32_t size) {
     if (type != reg::kSz || (data == nullptr && size != 0))
-        return reg::kWriteFault;
+        return std::nullopt;
     std::string commandLine(reinterpret_cast<const char*>(data), size);
     if (!commandLine.empty() && commandLine.back() == '\0')
         commandLine.pop_back();
-    if (commandLine.find('\0') != std::string::npos)
-        return reg::kWriteFault;
+    if (commandLine.find('\0') != std::string::npos || !EntryText(commandLine))
+        return std::nullopt;
+    return commandLine;
+}
+
+long RegistryAutostart::Write(std::uint32_t type, const std::uint8_t* data, std::uint32_t size) {
+    const auto commandLine = CommandLineOf(type, data, size);
+    return commandLine ? WriteCommandLine(*commandLine) : reg::kWriteFault;
+}
+
+long RegistryAutostart::WriteCommandLine(const std::string& commandLine) {
     const auto text = EntryText(commandLine);
     if (!text)
         return reg::kWriteFault;

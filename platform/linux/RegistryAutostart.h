@@ -48,8 +48,13 @@ public:
 
     // The value's data (without the terminating zero) when an enabled entry exists.
     std::optional<std::string> Read() const;
+    // The command line a value's data stands for, when it is a REG_SZ value an entry can hold.
+    static std::optional<std::string> CommandLineOf(std::uint32_t type, const std::uint8_t* data,
+                                                    std::uint32_t size);
     // Writes the entry for a REG_SZ value; a registry result code. The caller holds the lock.
     long Write(std::uint32_t type, const std::uint8_t* data, std::uint32_t size);
+    // Writes the entry for a command line that CommandLineOf gave. The caller holds the lock.
+    long WriteCommandLine(const std::string& commandLine);
     // Deletes the entry; kFileNotFound when there is none.
     long Remove();
 

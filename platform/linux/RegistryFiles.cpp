@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -48,16 +49,52 @@ private:
     int fd_;
 };
 
-std::string ResolveLink(const std::string& path) {
+bool IsDirectory(const std::string& path) {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-        return path;
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (resolved == nullptr)
-        return path;
-    std::string target(resolved);
-    std::free(resolved);
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string ReadLink(const std::string& link) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
+    if (length <= 0)
+        return {};
+    target.resize(static_cast<std::size_t>(length));
+    if (target.front() != '/')
+        target = DirectoryOf(link) + "/" + target;
     return target;
+}
+
+// Follows a chain of links that ends at a name that does not exist yet.
+int ResolveDanglingLink(const std::string& path, std::string& target) {
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        const std::string next = ReadLink(current);
+        if (next.empty())
+            return errno != 0 ? errno : EINVAL;
+        struct stat info {};
+        if (::lstat(next.c_str(), &info) == 0) {
+            if (!S_ISLNK(info.st_mode))
+                return ENOENT; // exists after all: a directory on the way went missing
+            current = next;
+            continue;
+        }
+        if (errno != ENOENT)
+            return errno;
+        // Where the user pointed the link, but no directories are made up for it.
+        if (!IsDirectory(DirectoryOf(next)))
+            return ENOENT;
+        target = next;
+        return 0;
+    }
+    return ELOOP;
+}
+
+// The path temporaries of a write of `path` are named after.
+std::string TargetOrPath(const std::string& path) {
+    std::string target;
+    bool isLink = false;
+    return ResolveWriteTarget(path, target, isLink) == 0 ? target : path;
 }
 
 } // namespace
@@ -88,6 +125,24 @@ int RegistryFileOps::Rename(const std::string& from, const std::string& to) {
 
 int RegistryFileOps::Unlink(const std::string& path) {
     return ::unlink(path.c_str());
+}
+
+int ResolveWriteTarget(const std::string& path, std::string& target, bool& isLink) {
+    struct stat info {};
+    isLink = ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+    if (!isLink) {
+        target = path;
+        return 0;
+    }
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved != nullptr) {
+        target = resolved;
+        std::free(resolved);
+        return 0;
+    }
+    if (errno != ENOENT)
+        return errno;
+    return ResolveDanglingLink(path, target);
 }
 
 std::optional<FileStamp> StatRegularFile(const std::string& path) {
@@ -169,7 +224,43 @@ bool MakeDirectories(const std::string& dir) {
     return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-RegistryLock::RegistryLock(const std::string& lockPath) {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Tries `attempt` (0, or an errno value) until it succeeds, fails otherwise than with
+// EWOULDBLOCK, or the deadline passes. Returns the last result.
+template <typename Attempt> int PollUntil(Clock::time_point deadline, Attempt attempt) {
+    std::chrono::milliseconds pause{1};
+    for (;;) {
+        const int result = attempt();
+        if (result == EINTR)
+            continue;
+        const auto now = Clock::now();
+        if (result != EWOULDBLOCK || now >= deadline)
+            return result;
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds{10});
+    }
+}
+
+// The waiting line in front of the lock: a record lock on the lock file's first byte, which is
+// independent of the flock. Without it a writer that only polls could wait forever behind one
+// that takes the lock again right after releasing it.
+int SetQueueLock(int fd, short type) {
+    struct ::flock record {};
+    record.l_type = type;
+    record.l_whence = SEEK_SET;
+    record.l_start = 0;
+    record.l_len = 1;
+    if (::fcntl(fd, F_OFD_SETLK, &record) == 0)
+        return 0;
+    return (errno == EAGAIN || errno == EACCES) ? EWOULDBLOCK : errno;
+}
+
+} // namespace
+
+RegistryLock::RegistryLock(const std::string& lockPath, std::chrono::milliseconds wait) {
     MakeDirectories(DirectoryOf(lockPath));
     do {
         fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
@@ -178,15 +269,22 @@ RegistryLock::RegistryLock(const std::string& lockPath) {
         error_ = errno;
         return;
     }
-    int result;
-    do {
-        result = ::flock(fd_, LOCK_EX);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        error_ = errno;
-        ::close(fd_);
-        fd_ = -1;
+    // Polled rather than blocking: a blocked flock() cannot be given up after a while.
+    const auto deadline = Clock::now() + wait;
+    const int queued = PollUntil(deadline, [&] { return SetQueueLock(fd_, F_WRLCK); });
+    if (queued == EWOULDBLOCK) {
+        error_ = EWOULDBLOCK;
+    } else {
+        // A file system without record locks just has no waiting line.
+        error_ =
+            PollUntil(deadline, [&] { return ::flock(fd_, LOCK_EX | LOCK_NB) == 0 ? 0 : errno; });
+        if (queued == 0)
+            SetQueueLock(fd_, F_UNLCK);
     }
+    if (error_ == 0)
+        return;
+    ::close(fd_);
+    fd_ = -1;
 }
 
 RegistryLock::~RegistryLock() {
@@ -197,14 +295,21 @@ RegistryLock::~RegistryLock() {
 int AtomicReplaceFile(RegistryFileOps& ops, const std::string& path, const std::string& content,
                       mode_t mode) {
     static std::atomic<unsigned> counter{0};
-    const std::string target = ResolveLink(path);
+    std::string target;
+    bool isLink = false;
+    if (const int error = ResolveWriteTarget(path, target, isLink); error != 0)
+        return error;
     const std::string dir = DirectoryOf(target);
-    if (!MakeDirectories(dir))
+    if (!isLink && !MakeDirectories(dir))
         return errno != 0 ? errno : EIO;
 
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        // A file its owner made read-only is not to be rewritten; root's open() would not ask.
+        if ((old.st_mode & S_IWUSR) == 0)
+            return EACCES;
         mode = old.st_mode & 07777;
+    }
 
     const std::string temp =
         target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
@@ -251,7 +356,7 @@ int AtomicReplaceFile(RegistryFileOps& ops, const std::string& path, const std::
 }
 
 void RemoveStaleTemporaries(RegistryFileOps& ops, const std::string& path) {
-    const std::string target = ResolveLink(path);
+    const std::string target = TargetOrPath(path);
     const std::string dir = DirectoryOf(target);
     const std::string prefix = target.substr(target.find_last_of('/') + 1) + ".tmp-";
     DIR* stream = ::opendir(dir.c_str());

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -58,15 +60,22 @@ bool MakeDirectories(const std::string& dir);
 
 std::string DirectoryOf(const std::string& path);
 
-// Holds an exclusive flock on a lock file for its lifetime.
+// Holds an exclusive flock on a lock file for its lifetime. Another process may hold the lock
+// for as long as it likes (a copy stopped in the middle of a save), so the lock is waited for
+// at most `wait`; after that Held() is false and Busy() true.
 class RegistryLock {
 public:
-    explicit RegistryLock(const std::string& lockPath);
+    static constexpr std::chrono::milliseconds kDefaultWait{1000};
+
+    explicit RegistryLock(const std::string& lockPath,
+                          std::chrono::milliseconds wait = kDefaultWait);
     ~RegistryLock();
     RegistryLock(const RegistryLock&) = delete;
     RegistryLock& operator=(const RegistryLock&) = delete;
 
     bool Held() const { return fd_ >= 0; }
+    // True when another process held the lock for the whole wait.
+    bool Busy() const { return error_ == EWOULDBLOCK; }
     int Error() const { return error_; }
 
 private:
@@ -74,10 +83,16 @@ private:
     int error_ = 0;
 };
 
+// The file a write of `path` replaces: `path` itself, or the file a symbolic link at `path`
+// names, also when that file does not exist yet (a dangling link) as long as its directory
+// does. Returns 0 or an errno value; `isLink` tells whether `path` is a link.
+int ResolveWriteTarget(const std::string& path, std::string& target, bool& isLink);
+
 // Replaces `path` with `content`: a temporary file beside it, written, flushed with fsync and
 // renamed over the old one, then the directory flushed. A failure before the rename leaves the
 // old file untouched and removes the temporary file. Returns 0 or an errno value. A symbolic link
-// at `path` is followed, so that the file it names is replaced and the link stays.
+// at `path` is followed, dangling or not, so that the file it names is written and the link
+// stays. A file whose owner has no write permission is never replaced (EACCES), even for root.
 int AtomicReplaceFile(RegistryFileOps& ops, const std::string& path, const std::string& content,
                       mode_t mode);
 

@@ -142,6 +142,16 @@ private:
             return reg::kSuccess;
         }
 
+        // One write for the whole set, as the file store makes it.
+        long SetValues(const std::vector<RegValueWrite>& values) override {
+            if (owner_.failSet)
+                return reg::kAccessDenied;
+            ++owner_.writes;
+            for (const auto& value : values)
+                owner_.keys_[id_][Fold(value.name)] = Value{value.type, value.data};
+            return reg::kSuccess;
+        }
+
         long DeleteValue(const std::string& name) override {
             return owner_.keys_[id_].erase(Fold(name)) ? reg::kSuccess : reg::kFileNotFound;
         }

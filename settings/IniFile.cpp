@@ -37,9 +37,48 @@ unsigned StrToUl32(std::string_view text) {
 
 } // namespace
 
+namespace {
+
+// The folder part of a path ("." for a bare name).
+std::string FolderOf(const std::string& path, char separator) {
+    const std::size_t last = path.rfind(separator);
+    if (last == std::string::npos)
+        return ".";
+    return last == 0 ? path.substr(0, 1) : path.substr(0, last);
+}
+
+CIniFile::Location Locate(fb::IProfile& profile, fb::IProcessInfo& process) {
+    const char separator = process.PathSeparator();
+    const std::string besideProgram = CIniFile::PathFor(process.ModuleFileName(), separator);
+    if (besideProgram.empty())
+        return {};
+    const bool writable = profile.CanWriteFolder(FolderOf(besideProgram, separator));
+    return CIniFile::LocationFor(besideProgram, writable,
+                                 writable ? std::string() : profile.UserFolder(), separator);
+}
+
+} // namespace
+
 CIniFile::CIniFile(fb::IProfile& profile, fb::IProcessInfo& process)
     : m_profile(profile)
-    , m_path(PathFor(process.ModuleFileName(), process.PathSeparator())) {}
+    , m_location(Locate(profile, process)) {}
+
+CIniFile::Location CIniFile::LocationFor(const std::string& besideProgram, bool folderWritable,
+                                         const std::string& userFolder, char separator) {
+    if (besideProgram.empty() || folderWritable || userFolder.empty())
+        return {besideProgram, {}};
+    std::string file = userFolder;
+    if (file.back() != separator)
+        file += separator;
+    file += "flowbright.ini";
+    return {std::move(file), besideProgram};
+}
+
+std::string CIniFile::ReadPath() const {
+    if (m_location.shipped.empty() || m_profile.Exists(m_location.file))
+        return m_location.file;
+    return m_location.shipped;
+}
 
 std::string CIniFile::PathFor(const std::string& moduleFileName, char separator) {
     // A program path that does not fit the buffer cannot name the program: a shortened one
@@ -77,22 +116,26 @@ std::string CIniFile::ReadText(const std::string& section, const std::string& ke
                                const std::string& defaultValue, std::size_t size) const {
     if (size == 0)
         return {};
-    if (m_path.empty())
+    if (m_location.file.empty())
         return defaultValue.substr(0, std::min(defaultValue.find('\0'), size - 1));
-    return m_profile.GetString(section, key, defaultValue, size, m_path);
+    return m_profile.GetString(section, key, defaultValue, size, ReadPath());
 }
 
 bool CIniFile::WriteText(const std::string& section, const std::string& key,
                          const std::string& value) const {
-    if (m_path.empty())
+    return WriteTexts({fb::ProfileWrite{section, key, value}});
+}
+
+bool CIniFile::WriteTexts(const std::vector<fb::ProfileWrite>& writes) const {
+    if (m_location.file.empty())
         return false;
-    return m_profile.WriteString(section, key, value, m_path);
+    return m_profile.WriteStrings(m_location.file, writes, m_location.shipped);
 }
 
 int CIniFile::ReadInt(const std::string& section, const std::string& key, int defaultValue) const {
-    if (m_path.empty())
+    if (m_location.file.empty())
         return defaultValue;
-    return m_profile.GetInt(section, key, defaultValue, m_path);
+    return m_profile.GetInt(section, key, defaultValue, ReadPath());
 }
 
 bool CIniFile::WriteInt(const std::string& section, const std::string& key, int value) const {

@@ -5,9 +5,12 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Reader and writer of the program's own INI file: the program file's path with its extension
-// replaced by ".ini".
+// replaced by ".ini". A program installed in a folder its user cannot write keeps the user's
+// file in the user's own folder instead, and reads the file beside the program (one shipped
+// with it) until the user's file exists.
 class CIniFile {
 public:
     // Capacity of the path buffer, terminating zero included: paths of 500 characters or more
@@ -22,9 +25,22 @@ public:
     CIniFile(const CIniFile&) = delete;
     CIniFile& operator=(const CIniFile&) = delete;
 
+    // Where the settings live: `file` is read and written; `shipped`, when not empty, is read
+    // instead as long as `file` does not exist.
+    struct Location {
+        std::string file;
+        std::string shipped;
+    };
+
     // The settings file's path; empty when the program's own path is unknown or too long for
     // the buffer, and then every read gives its default and every write fails.
-    const std::string& Path() const { return m_path; }
+    const std::string& Path() const { return m_location.file; }
+
+    // Where the settings of a program whose INI path is `besideProgram` live, given whether the
+    // user may write the program's folder and the user's own folder (empty for none): beside
+    // the program when its folder is writable, else "flowbright.ini" in the user's folder.
+    static Location LocationFor(const std::string& besideProgram, bool folderWritable,
+                                const std::string& userFolder, char separator);
 
     // The INI path for a program file: the part from the last dot on is cut when that dot lies
     // in the file name (not in a directory name, and not as the first character of the name,
@@ -41,6 +57,9 @@ public:
                          const std::string& defaultValue, std::size_t size) const;
     bool WriteText(const std::string& section, const std::string& key,
                    const std::string& value) const;
+    // Writes the keys in order in one rewrite of the file; false when any was not written. The
+    // user's file, when first made, starts as a copy of the shipped one.
+    bool WriteTexts(const std::vector<fb::ProfileWrite>& writes) const;
 
     // Leading decimal digits with an optional sign, 0 without any; the default when missing.
     int ReadInt(const std::string& section, const std::string& key, int defaultValue) const;
@@ -54,6 +73,9 @@ public:
     bool WriteUnsigned(const std::string& section, const std::string& key, unsigned value) const;
 
 private:
+    // The file reads go to: the user's file once it exists, else the shipped one.
+    std::string ReadPath() const;
+
     fb::IProfile& m_profile;
-    std::string m_path;
+    Location m_location;
 };

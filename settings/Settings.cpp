@@ -5,6 +5,7 @@
 #include <climits>
 #include <optional>
 #include <variant>
+#include <vector>
 
 namespace {
 
@@ -103,17 +104,26 @@ void CSettings::Load() {
     }
 }
 
+// All keys go in one rewrite of the file: a large file is read and replaced once, not once per
+// key. A save that fails (the folder locked by another program for longer than the profile
+// waits, a read-only disk) is not tried again: the process is on its way out, possibly under a
+// logout's deadline, and the file keeps what it held before the run.
 void CSettings::Save() const {
+    std::vector<fb::ProfileWrite> writes;
+    writes.reserve(kSettings.size());
     for (const Setting& setting : kSettings) {
+        std::string value;
         if (const auto* field = std::get_if<int Values::*>(&setting.field)) {
-            WriteInt(setting.section, setting.key, m_values.**field);
+            value = std::to_string(m_values.**field);
         } else if (const auto* field = std::get_if<unsigned Values::*>(&setting.field)) {
-            WriteUnsigned(setting.section, setting.key, m_values.**field / setting.scale);
+            value = std::to_string(m_values.**field / setting.scale);
         } else {
             const std::string& text = m_values.*std::get<std::string Values::*>(setting.field);
             const bool shortened =
                 !m_storedLogFile.empty() && m_storedLogFile.compare(0, text.size(), text) == 0;
-            WriteText(setting.section, setting.key, shortened ? m_storedLogFile : text);
+            value = shortened ? m_storedLogFile : text;
         }
+        writes.push_back({setting.section, setting.key, std::move(value)});
     }
+    WriteTexts(writes);
 }

@@ -45,7 +45,7 @@ public:
 
     // Reads all settings from the file beside the program.
     CSettings(fb::IProfile& profile, fb::IProcessInfo& process);
-    // Writes all settings back.
+    // Writes all settings back, in one rewrite of the file.
     ~CSettings() override;
 
     const Values& Loaded() const { return m_values; }

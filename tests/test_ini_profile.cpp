@@ -4,15 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using fb::linux_impl::IniProfile;
 using namespace std::string_literals;
+using fb::testing_support::EnvGuard;
 using fb::testing_support::ReadFile;
 using fb::testing_support::TempDir;
 using fb::testing_support::WriteFile;
@@ -109,11 +115,13 @@ TEST_F(IniProfileTest, OnePairOfEnclosingQuotesIsRemoved) {
     EXPECT_EQ(Get("q", "twice"), "\"x\"");
 }
 
-TEST_F(IniProfileTest, ThePresentEmptyValueIsNotTheDefault) {
-    WriteFile(file, "[log]\nlogfile=\nblank=   \n");
+TEST_F(IniProfileTest, ThePresentEmptyValueIsNotTheDefaultTextButIsTheDefaultNumber) {
+    WriteFile(file, "[log]\nlogfile=\nblank=   \nquoted=\"\"\n");
     EXPECT_EQ(Get("log", "logfile"), "");
     EXPECT_EQ(Get("log", "blank"), "");
-    EXPECT_EQ(GetInt("log", "logfile", 9), 0);
+    EXPECT_EQ(GetInt("log", "logfile", 9), 9);
+    EXPECT_EQ(GetInt("log", "blank", -1), -1);
+    EXPECT_EQ(GetInt("log", "quoted", 120), 120);
 }
 
 TEST_F(IniProfileTest, AByteOrderMarkDoesNotHideTheFirstSection) {
@@ -198,7 +206,7 @@ TEST_P(IniProfileIntTest, ReadsLeadingDigits) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, IniProfileIntTest,
-    ::testing::Values(IntCase{"15", 15}, IntCase{"15s", 15}, IntCase{"abc", 0}, IntCase{"", 0},
+    ::testing::Values(IntCase{"15", 15}, IntCase{"15s", 15}, IntCase{"abc", 0}, IntCase{"", -777},
                       IntCase{"-7", -7}, IntCase{"+3", 3}, IntCase{"  42  ", 42},
                       IntCase{"\"12\"", 12}, IntCase{"0x10", 0}, IntCase{"--5", 0},
                       IntCase{"- 5", 0}, IntCase{"1 000", 1}, IntCase{"007", 7},
@@ -427,6 +435,112 @@ TEST_F(IniProfileTest, AFileTooLargeToReadIsNeitherReadNorReplaced) {
     EXPECT_EQ(Get("s", "k"), "<default>");
     EXPECT_FALSE(Write("s", "k", "2"));
     EXPECT_EQ(fs::file_size(file), IniProfile::kMaxFileSize + 1);
+}
+
+TEST_F(IniProfileTest, ReadsSeeAFileChangedInPlaceWithItsTimeSetBack) {
+    WriteFile(file, "[s]\nk=1\n");
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // long settled: worth keeping
+    EXPECT_EQ(Get("s", "k"), "1");
+    WriteFile(file, "[s]\nk=2\n"); // same inode, same size
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    EXPECT_EQ(Get("s", "k"), "2");
+    EXPECT_EQ(GetInt("s", "k"), 2);
+}
+
+TEST_F(IniProfileTest, ABatchWriteAppliesEveryKeyInOrderInOneReplacement) {
+    WriteFile(file, "; mine\n[b]\nz=0\n");
+    const std::vector<fb::ProfileWrite> writes = {
+        {"a", "x", "1"}, {"b", "z", "2"}, {"a", "bad=key", "3"}, {"a", "y", "4"}, {"c", "w", ""}};
+    EXPECT_FALSE(profile.WriteStrings(file, writes, {})) << "one key was refused";
+    EXPECT_EQ(ReadFile(file), "; mine\n[b]\nz=2\n[a]\nx=1\ny=4\n[c]\nw=\n");
+    EXPECT_TRUE(profile.WriteStrings(file, {{"a", "x", "5"}, {"A", "X", "6"}}, {}));
+    EXPECT_EQ(Get("a", "x"), "6") << "the later write of a key wins";
+    EXPECT_EQ(dir.Entries(), std::set<std::string>{"flowbright.ini"});
+}
+
+TEST_F(IniProfileTest, ANewFileStartsFromTheShippedOne) {
+    const std::string shipped = dir.File("shipped.ini");
+    const std::string shippedText = "; shipped with the program\r\n[main]\r\nvendor=1\r\n";
+    WriteFile(shipped, shippedText);
+    ASSERT_TRUE(profile.WriteStrings(file, {{"main", "k", "2"}}, shipped));
+    EXPECT_EQ(ReadFile(file), shippedText + "k=2\r\n");
+    EXPECT_EQ(ReadFile(shipped), shippedText);
+    WriteFile(shipped, "[main]\r\nnewer=3\r\n");
+    ASSERT_TRUE(profile.WriteStrings(file, {{"main", "k", "4"}}, shipped));
+    EXPECT_EQ(ReadFile(file), shippedText + "k=4\r\n") << "an existing file is not replaced";
+}
+
+TEST(IniProfileUserFolder, IsCreatedPrivateOnTheFirstWriteIntoIt) {
+    TempDir dir{"ini-user"};
+    const std::string folder = dir.File("config/flowbright");
+    IniProfile profile(folder);
+    EXPECT_EQ(profile.UserFolder(), folder);
+    EXPECT_FALSE(profile.WriteString("s", "k", "v", dir.File("elsewhere/flowbright.ini")))
+        << "only the user's folder is made";
+    ASSERT_TRUE(profile.WriteString("s", "k", "v", folder + "/flowbright.ini"));
+    EXPECT_EQ(ReadFile(folder + "/flowbright.ini"), "[s]\nk=v\n");
+    EXPECT_EQ(Mode(folder), 0700u);
+    EXPECT_EQ(Mode(dir.File("config")), 0700u);
+}
+
+TEST(IniProfileUserFolder, ComesFromTheXdgConfigFolderOrHome) {
+    {
+        EnvGuard config("XDG_CONFIG_HOME", "/x/config");
+        EnvGuard home("HOME", "/x/home");
+        EXPECT_EQ(IniProfile::DefaultUserFolder(), "/x/config/flowbright");
+    }
+    {
+        EnvGuard config("XDG_CONFIG_HOME", "relative/config");
+        EnvGuard home("HOME", "/x/home");
+        EXPECT_EQ(IniProfile::DefaultUserFolder(), "/x/home/.config/flowbright");
+    }
+    {
+        EnvGuard config("XDG_CONFIG_HOME", nullptr);
+        EnvGuard home("HOME", nullptr);
+        EXPECT_EQ(IniProfile::DefaultUserFolder(), "");
+    }
+}
+
+TEST(IniProfileFolders, AFolderIsWritableWhenFilesCanBeMadeInIt) {
+    TempDir dir{"ini-folders"};
+    IniProfile profile;
+    EXPECT_TRUE(profile.CanWriteFolder(dir.Path().string()));
+    EXPECT_FALSE(profile.CanWriteFolder(dir.File("missing")));
+    EXPECT_FALSE(profile.Exists(dir.File("missing.ini")));
+    WriteFile(dir.File("there.ini"), "");
+    EXPECT_TRUE(profile.Exists(dir.File("there.ini")));
+    if (::geteuid() == 0)
+        return; // root writes into read-only folders
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+    EXPECT_FALSE(profile.CanWriteFolder(dir.Path().string()));
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+}
+
+// Another program holding the folder's lock does not hold up a write for long: it is given up,
+// with one line on standard error, and the file stays as it was.
+TEST_F(IniProfileTest, AWriteGivesUpOnAFolderLockedByAnotherProgram) {
+    WriteFile(file, "[s]\nk=1\n");
+    const int lockFd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(lockFd, 0);
+    ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
+    ::testing::internal::CaptureStderr();
+    const auto started = std::chrono::steady_clock::now();
+    auto write = std::async(std::launch::async, [&] { return Write("s", "k", "2"); });
+    const bool finished = write.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    const auto waited = std::chrono::steady_clock::now() - started;
+    ::close(lockFd); // lets a write that still waits go on
+    const bool written = write.get();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(finished) << "the write waited for the lock without end";
+    EXPECT_FALSE(written);
+    EXPECT_GE(waited, IniProfile::kLockWait - std::chrono::milliseconds(50));
+    EXPECT_EQ(ReadFile(file), "[s]\nk=1\n");
+    EXPECT_NE(said.find(file), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_TRUE(Write("s", "k", "3")) << "once the lock is free, writes work again";
 }
 
 } // namespace

@@ -233,7 +233,7 @@ TEST_F(SettingsTest, AFreshRunLoadsTheDefaultsAndWritesAllKeysInOrder) {
     EXPECT_EQ(values.mbDelete, 1);
     EXPECT_EQ(values.logType, 0);
     EXPECT_EQ(values.logFile, "");
-    EXPECT_EQ(profile.writes, static_cast<int>(CSettings::kCount));
+    EXPECT_EQ(profile.writes, 1) << "all keys in one write";
     EXPECT_EQ(profile.Text(kIni), kFreshFile);
 }
 
@@ -344,8 +344,59 @@ TEST_F(SettingsTest, FailedWritesAreSilent) {
     profile.failWrites = true;
     const CSettings::Values values = Run();
     EXPECT_EQ(values.srcAddrWidth, 120);
-    EXPECT_EQ(profile.writes, static_cast<int>(CSettings::kCount)) << "every key is tried";
+    EXPECT_EQ(profile.writes, 1) << "the save is tried once, not again";
     EXPECT_FALSE(profile.HasFile(kIni));
+}
+
+// --------------------------------------------------------------------------------------------
+// A program in a folder its user cannot write
+
+TEST(SettingsLocation, BesideTheProgramWhenItsFolderIsWritable) {
+    const auto location = CIniFile::LocationFor(kIni, true, "/home/u/.config/flowbright", '/');
+    EXPECT_EQ(location.file, kIni);
+    EXPECT_EQ(location.shipped, "");
+}
+
+TEST(SettingsLocation, InTheUsersFolderWhenTheProgramsIsNot) {
+    const auto location = CIniFile::LocationFor(kIni, false, "/home/u/.config/flowbright", '/');
+    EXPECT_EQ(location.file, "/home/u/.config/flowbright/flowbright.ini");
+    EXPECT_EQ(location.shipped, kIni);
+    EXPECT_EQ(CIniFile::LocationFor(kIni, false, "/cfg/", '/').file, "/cfg/flowbright.ini");
+    const auto nowhere = CIniFile::LocationFor(kIni, false, "", '/');
+    EXPECT_EQ(nowhere.file, kIni) << "without a folder of the user's the saves fail as before";
+    EXPECT_EQ(nowhere.shipped, "");
+}
+
+class InstalledSettingsTest : public SettingsTest {
+protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        profile.readOnlyFolders.insert("/opt/flowbright");
+        profile.userFolder = "/home/u/.config/flowbright";
+    }
+    const std::string userIni = "/home/u/.config/flowbright/flowbright.ini";
+};
+
+TEST_F(InstalledSettingsTest, TheShippedFileIsHonouredUntilTheUsersCopyExists) {
+    profile.Set(kIni, "log", "mbdelete", "5");
+    profile.Set(kIni, "capture", "device", "eth0");
+    const FakeProfile shipped = profile;
+    EXPECT_EQ(Run().mbDelete, 5);
+    EXPECT_EQ(profile.Text(kIni), shipped.Text(kIni)) << "the shipped file is only read";
+    EXPECT_EQ(profile.Get(userIni, "capture", "device"), "eth0");
+    EXPECT_EQ(profile.Get(userIni, "log", "mbdelete"), "5");
+    EXPECT_EQ(profile.Get(userIni, "list", "srcaddr"), "120");
+
+    profile.Set(userIni, "log", "mbdelete", "7");
+    profile.Set(kIni, "log", "mbdelete", "9");
+    EXPECT_EQ(Run().mbDelete, 7) << "the user's copy wins once it exists";
+    EXPECT_EQ(profile.Get(kIni, "log", "mbdelete"), "9");
+}
+
+TEST_F(InstalledSettingsTest, WithoutAShippedFileTheUsersCopyHoldsTheDefaults) {
+    Run();
+    EXPECT_FALSE(profile.HasFile(kIni));
+    EXPECT_EQ(profile.Text(userIni), kFreshFile);
 }
 
 // --------------------------------------------------------------------------------------------
@@ -392,6 +443,19 @@ TEST_F(SettingsFileTest, AnEditedFileKeepsItsLayoutAndGetsTheMissingKeys) {
               "right=-1\r\n"
               "[list]\r\nsrcaddr=120\r\ndestaddr=120\r\nsrcport=80\r\ndestport=80\r\n"
               "proto=50\r\ntraffic=100\r\nbs=80\r\nabs=80\r\n");
+}
+
+TEST_F(SettingsFileTest, AnEmptyNumberReadsAndStaysItsDefault) {
+    fb::testing_support::WriteFile(ini, "[mainwindow]\nleft=\n[list]\nsrcaddr=\n[log]\nlogtype=\n");
+    const CSettings::Values values = Run();
+    EXPECT_EQ(values.windowLeft, -1);
+    EXPECT_EQ(values.srcAddrWidth, 120);
+    CSettings::Values again = Run();
+    EXPECT_EQ(again.windowLeft, -1);
+    EXPECT_EQ(again.srcAddrWidth, 120);
+    const std::string saved = ReadFile(ini);
+    EXPECT_NE(saved.find("left=-1\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("srcaddr=120\n"), std::string::npos) << saved;
 }
 
 TEST_F(SettingsFileTest, AProgramInAMissingDirectoryRunsOnDefaults) {

@@ -18,7 +18,7 @@ struct LinuxPlatform::Parts {
     FileRegistry registry{FileRegistry::DefaultPaths()};
     Shell shell{WinePaths(WinePaths::DefaultPrefix())};
     ProcessInfo process;
-    IniProfile profile;
+    IniProfile profile{IniProfile::DefaultUserFolder()};
     MessageBox messageBox;
     ComponentFactory components;
     NetlinkInterfaceTable interfaces;

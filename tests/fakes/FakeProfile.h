@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,7 +28,10 @@ public:
 
     // Failure switch: every write returns false and changes nothing.
     bool failWrites = false;
-    // Calls seen.
+    // Folders the user may not write, and the user's own folder (UserFolder()).
+    std::set<std::string> readOnlyFolders;
+    std::string userFolder;
+    // Calls seen: reads of a key, and writes (each call, of one key or of many, is one).
     int reads = 0;
     int writes = 0;
 
@@ -98,7 +102,7 @@ public:
                const std::string& file) override {
         ++reads;
         const std::optional<std::string> text = Get(file, section, key);
-        if (!text)
+        if (!text || text->empty())
             return defaultValue;
         std::size_t i = 0;
         bool negative = false;
@@ -120,6 +124,29 @@ public:
         Set(file, section, key, value);
         return true;
     }
+
+    bool WriteStrings(const std::string& file, const std::vector<ProfileWrite>& keys,
+                      const std::string& startFrom) override {
+        ++writes;
+        if (failWrites || file.empty() || keys.empty())
+            return false;
+        if (!HasFile(file) && HasFile(startFrom))
+            files_[file] = files_[startFrom];
+        bool all = true;
+        for (const ProfileWrite& write : keys) {
+            if (write.section.empty() || write.key.empty())
+                all = false;
+            else
+                Set(file, write.section, write.key, write.value);
+        }
+        return all;
+    }
+
+    bool Exists(const std::string& file) override { return HasFile(file); }
+    bool CanWriteFolder(const std::string& folder) override {
+        return readOnlyFolders.count(folder) == 0;
+    }
+    std::string UserFolder() override { return userFolder; }
 
 private:
     static Section& SectionOf(File& file, const std::string& name) {

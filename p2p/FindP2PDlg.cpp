@@ -157,6 +157,8 @@ int CFindP2PDlg::Probe(std::span<const Alternative> alternatives, std::string& s
             text += '\\';
             text += alternatives[i].executable;
         }
+        if (keys[i]->FromWindowsPrefix(alternatives[i].valueName) && !IsWindowsPath(text))
+            continue; // a Windows program's entry that names no Windows file: not installed
         slot = std::move(text);
         return 1;
     }
@@ -218,7 +220,8 @@ int CFindP2PDlg::FindWinMx() {
     return Probe(kWinMx, m_winMxPath);
 }
 
-std::string CFindP2PDlg::ReadChoice(const char* valueName, std::size_t bufferSize) {
+std::string CFindP2PDlg::ReadChoice(const char* valueName, std::size_t bufferSize,
+                                    bool* fromPrefix) {
     auto key = m_registry.OpenKey(HKCU, kOptionKey, false);
     if (!key)
         return {};
@@ -226,10 +229,19 @@ std::string CFindP2PDlg::ReadChoice(const char* valueName, std::size_t bufferSiz
     auto size = static_cast<std::uint32_t>(buffer.size());
     if (key->QueryValue(valueName, nullptr, buffer.data(), &size) != fb::reg::kSuccess)
         return {};
-    return BufferText(buffer.data(), std::min<std::size_t>(size, buffer.size()));
+    const std::string text = BufferText(buffer.data(), std::min<std::size_t>(size, buffer.size()));
+    if (fromPrefix != nullptr)
+        *fromPrefix = key->FromWindowsPrefix(valueName);
+    return text;
 }
 
-void CFindP2PDlg::WriteChoice(const char* valueName, const std::string& text) {
+bool CFindP2PDlg::IsWindowsPath(std::string_view path) {
+    return path.size() >= 3 &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+           path[1] == ':' && path[2] == '\\';
+}
+
+void CFindP2PDlg::WriteValue(const char* valueName, const std::string& text) {
     auto key = m_registry.CreateKey(HKCU, kOptionKey);
     if (!key)
         return;
@@ -242,11 +254,28 @@ std::string CFindP2PDlg::ReadAppName() {
     return ReadChoice("APP_NAME", kAppNameBufferSize);
 }
 std::string CFindP2PDlg::ReadAppPath() {
-    return ReadChoice("APP_PATH", kAppPathBufferSize);
+    bool fromPrefix = false;
+    std::string path = ReadChoice("APP_PATH", kAppPathBufferSize, &fromPrefix);
+    // Only the program's own store may name a program to start natively.
+    if (fromPrefix && !IsWindowsPath(path))
+        return {};
+    return path;
 }
 void CFindP2PDlg::WriteAppName(const std::string& name) {
-    WriteChoice("APP_NAME", name);
+    WriteValue("APP_NAME", name);
 }
 void CFindP2PDlg::WriteAppPath(const std::string& path) {
-    WriteChoice("APP_PATH", path);
+    WriteValue("APP_PATH", path);
+}
+
+void CFindP2PDlg::WriteChoice(const std::string& name, const std::string& path) {
+    auto key = m_registry.CreateKey(HKCU, kOptionKey);
+    if (!key)
+        return;
+    const auto sz = [](const std::string& text) {
+        std::vector<std::uint8_t> data(text.begin(), text.end());
+        data.push_back(0);
+        return data;
+    };
+    key->SetValues({{"APP_NAME", fb::reg::kSz, sz(name)}, {"APP_PATH", fb::reg::kSz, sz(path)}});
 }

@@ -59,6 +59,14 @@ public:
     std::string ReadAppPath();
     void WriteAppName(const std::string& name);
     void WriteAppPath(const std::string& path);
+    // Stores "APP_NAME" and "APP_PATH" together in one write of the store, so that the name
+    // shown and the program Run starts never belong to two different choices.
+    void WriteChoice(const std::string& name, const std::string& path);
+
+    // A Windows path with a drive letter ("C:\..."). A value read from a Windows program's
+    // registry (the Wine prefix) names a client only when it is one: such a path is checked
+    // through the prefix's drives and started with Wine, never natively.
+    static bool IsWindowsPath(std::string_view path);
 
     // Path slots: empty at construction, replaced whole by a probe that finds its client.
     std::string m_aresGalaxyPath;
@@ -103,8 +111,10 @@ public:
 
 private:
     int Probe(std::span<const Alternative> alternatives, std::string& slot);
-    std::string ReadChoice(const char* valueName, std::size_t bufferSize);
-    void WriteChoice(const char* valueName, const std::string& text);
+    // `fromPrefix`, when given, tells whether the value came from a Windows program's registry.
+    std::string ReadChoice(const char* valueName, std::size_t bufferSize,
+                           bool* fromPrefix = nullptr);
+    void WriteValue(const char* valueName, const std::string& text);
 
     fb::IRegistry& m_registry;
 };

@@ -90,8 +90,7 @@ void CRunGroup::FillClientCombo() {
         m_clientRow = 0;
         LockGroup();
         ReportNotFound(name);
-        find.WriteAppName("");
-        find.WriteAppPath("");
+        find.WriteChoice("", "");
         ShowNonePromptIfEmpty();
     }
 
@@ -104,8 +103,7 @@ void CRunGroup::OnClientSelChange() {
     const int row = m_view.CurrentRow();
     if (row == 0) {
         LockGroup();
-        find.WriteAppName("");
-        find.WriteAppPath("");
+        find.WriteChoice("", "");
         return;
     }
     // No row picked (text typed into the edit field), or a row without a path: nothing changes.
@@ -115,18 +113,16 @@ void CRunGroup::OnClientSelChange() {
     const std::string name = m_view.RowText(row);
     const std::string path = m_clientPaths[static_cast<std::size_t>(row) - 1];
     if (m_files.Exists(path)) {
-        find.WriteAppName(name);
+        find.WriteChoice(name, path);
         m_view.EnableRunButton(true);
         m_view.EnableAccelerateButton(true);
         m_view.EnableAcceleration(true);
-        find.WriteAppPath(path);
         return;
     }
 
     ReportNotFound(name);
     LockGroup();
-    find.WriteAppName("");
-    find.WriteAppPath("");
+    find.WriteChoice("", "");
     m_view.DeleteRow(row);
     m_clientPaths.erase(m_clientPaths.begin() + (row - 1));
     ShowNonePromptIfEmpty();

@@ -9,5 +9,5 @@ fb_add_test(test_wine_paths SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_wine_paths.cp
             LIBS fb_linux_shell)
 fb_add_test(test_shell SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_shell.cpp LIBS fb_linux_shell)
 fb_add_test(test_p2p_integration SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_p2p_integration.cpp
-            LIBS fb_p2p fb_linux_shell)
+            LIBS fb_p2p fb_linux_shell fb_linux_registry)
 fb_add_benchmark(SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_wine_bench.cpp LIBS fb_p2p fb_linux_shell)

@@ -1,6 +1,7 @@
 // The Run P2P group against the real file system and the real launcher: a throwaway Wine
 // prefix, and a `wine` on a temporary PATH that only records how it was called.
 #include "p2p/RunGroup.h"
+#include "platform/linux/Registry.h"
 #include "platform/linux/Shell.h"
 #include "platform/linux/WineFileSystem.h"
 #include "platform/linux/WinePaths.h"
@@ -192,6 +193,62 @@ TEST_F(P2PLaunch, ClientWhoseExecutableIsGoneIsRemovedAndNothingStarts) {
     EXPECT_FALSE(view.runEnabled);
 
     group.OnRunClient(); // the choice was cleared
+    EXPECT_FALSE(fs::exists(Records() / "wine.done"));
+}
+
+TEST_F(P2PLaunch, BareNameIsCheckedWhereItIsStartedFrom) {
+    const char* const key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\eDonkey2000";
+    registry.SetString(RegRoot::LocalMachine, key, "DisplayIcon", "\"fbclient\"");
+    // A file of that name in the current directory is not what Run would start.
+    WriteFile(m_dir.Path() / "cwd" / "fbclient", "#!/bin/sh\ntouch pwned\n", fs::perms::owner_all);
+    group.FillClientCombo();
+    ASSERT_THAT(view.rows, ElementsAre("Select application to run", "Edonkey"));
+    view.current = 1;
+    group.OnClientSelChange();
+    ASSERT_EQ(messages.shown.size(), 1U);
+    EXPECT_EQ(registry.GetString(RegRoot::CurrentUser, "SOFTWARE\\Flowbright", "APP_PATH"), "");
+
+    // The same name on PATH is found there, and that is the file that runs.
+    WriteScript("fbclient");
+    View secondView;
+    CRunGroup second{registry, files, shell, messages, secondView};
+    second.FillClientCombo();
+    secondView.current = 1;
+    second.OnClientSelChange();
+    EXPECT_EQ(messages.shown.size(), 1U);
+    second.OnRunClient();
+    EXPECT_TRUE(Recorded("fbclient"));
+    EXPECT_THAT(StrayFiles(), ::testing::IsEmpty());
+}
+
+// Any Windows program under Wine can write the prefix's hives: what they name is a Windows
+// program, found through the prefix's drives and started with Wine, or nothing at all.
+TEST_F(P2PLaunch, HiveValuesThatAreNoWindowsPathsStartNothing) {
+    WriteScript("native-client");
+    const std::string native = (m_dir.Path() / "bin" / "native-client").string();
+    const auto hive = [&](const char* name, const std::string& body) {
+        WriteFile(Prefix() / name, "WINE REGISTRY Version 2\n\n#arch=win32\n\n" + body);
+    };
+    hive("system.reg",
+         "[SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Warez] 1700000000\n"
+         "\"DisplayIcon\"=\"" +
+             native +
+             "\"\n\n"
+             "[SOFTWARE\\\\DC++] 1700000000\n\"Install_Dir\"=\"C:\\\\Program Files\\\\eMule\"\n");
+    hive("user.reg", "[Software\\\\Flowbright] 1700000000\n\"APP_NAME\"=\"DC++\"\n"
+                     "\"APP_PATH\"=\"" +
+                         native + "\"\n");
+    li::FileRegistry wine({(m_dir.Path() / "config" / "registry.reg").string(),
+                           (m_dir.Path() / "config" / "registry.reg.lock").string(),
+                           Prefix().string(), (m_dir.Path() / "config" / "autostart").string()});
+    CRunGroup fromPrefix{wine, files, shell, messages, view};
+    fromPrefix.FillClientCombo();
+    EXPECT_THAT(view.rows, ElementsAre("Select application to run", "DC++"));
+    EXPECT_EQ(view.current, 1);
+    EXPECT_EQ(messages.shown.size(), 0U) << (messages.shown.empty() ? "" : messages.shown[0].text);
+    fromPrefix.OnRunClient();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_FALSE(fs::exists(Records() / "native-client.done"));
     EXPECT_FALSE(fs::exists(Records() / "wine.done"));
 }
 

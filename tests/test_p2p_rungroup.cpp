@@ -107,6 +107,16 @@ private:
             m_log.push_back("write " + name + "=" + text.substr(0, text.find('\0')));
             return m_inner->SetValue(name, type, data, size);
         }
+        // One entry for one write, however many values it carries.
+        long SetValues(const std::vector<fb::RegValueWrite>& values) override {
+            std::string entry = "write";
+            for (const auto& value : values) {
+                std::string text(value.data.begin(), value.data.end());
+                entry += " " + value.name + "=" + text.substr(0, text.find('\0'));
+            }
+            m_log.push_back(entry);
+            return m_inner->SetValues(values);
+        }
         long DeleteValue(const std::string& name) override { return m_inner->DeleteValue(name); }
 
     private:
@@ -251,7 +261,7 @@ TEST_F(RunGroupTest, UninstalledStoredClientIsReportedOnceAfterLockingAndCleared
     group.FillClientCombo();
     EXPECT_THAT(log, ElementsAre("add Select application to run", "add Emule", "run off",
                                  "accelerate off", "timers suspend", "message",
-                                 "write APP_NAME=", "write APP_PATH=", "select 0", "transfer"));
+                                 "write APP_NAME= APP_PATH=", "select 0", "transfer"));
     ASSERT_EQ(messages.shown.size(), 1U);
     EXPECT_EQ(messages.shown[0].text, "Kazaa NOT FOUND. Kazaa will be removed from list.");
     EXPECT_EQ(messages.shown[0].caption, "Flowbright");
@@ -299,8 +309,8 @@ TEST_F(RunGroupTest, PickingAnExistingClientStoresItAndUnlocksInOrder) {
     files.existing.insert(kKazaaPath);
     Pick(2);
     EXPECT_THAT(files.asked, ElementsAre(kKazaaPath));
-    EXPECT_THAT(log, ElementsAre("write APP_NAME=Kazaa", "run on", "accelerate on", "timers resume",
-                                 "write APP_PATH=" + kKazaaPath));
+    EXPECT_THAT(log, ElementsAre("write APP_NAME=Kazaa APP_PATH=" + kKazaaPath, "run on",
+                                 "accelerate on", "timers resume"));
     EXPECT_EQ(Stored("APP_NAME"), "Kazaa");
     EXPECT_EQ(Stored("APP_PATH"), kKazaaPath);
     EXPECT_THAT(messages.shown, IsEmpty());
@@ -316,7 +326,7 @@ TEST_F(RunGroupTest, PickingADeletedClientReportsThenLocksAndRemovesItsRowAndPat
     files.existing = {kAzureusPath, kKazaaPath, kWinMxPath};
     Pick(2); // Emule
     EXPECT_THAT(log, ElementsAre("message", "run off", "accelerate off", "timers suspend",
-                                 "write APP_NAME=", "write APP_PATH=", "delete 2", "select 0"));
+                                 "write APP_NAME= APP_PATH=", "delete 2", "select 0"));
     ASSERT_EQ(messages.shown.size(), 1U);
     EXPECT_EQ(messages.shown[0].text, "Emule NOT FOUND. Emule will be removed from list.");
     EXPECT_EQ(messages.shown[0].type, fb::kMbIconError | fb::kMbOk);
@@ -327,7 +337,7 @@ TEST_F(RunGroupTest, PickingADeletedClientReportsThenLocksAndRemovesItsRowAndPat
     // The rows that moved up still go with their own paths.
     log.clear();
     Pick(3);
-    EXPECT_THAT(log, ::testing::Contains("write APP_PATH=" + kWinMxPath));
+    EXPECT_THAT(log, ::testing::Contains("write APP_NAME=WinMx APP_PATH=" + kWinMxPath));
     EXPECT_EQ(Stored("APP_NAME"), "WinMx");
 }
 
@@ -336,7 +346,7 @@ TEST_F(RunGroupTest, RemovingTheLastClientLeavesTheNoneDetectedPrompt) {
     FillQuietly();
     Pick(1);
     EXPECT_THAT(log, ElementsAre("message", "run off", "accelerate off", "timers suspend",
-                                 "write APP_NAME=", "write APP_PATH=", "delete 1", "delete 0",
+                                 "write APP_NAME= APP_PATH=", "delete 1", "delete 0",
                                  "add No P2P Application has been detected", "select 0"));
     EXPECT_THAT(view.rows, ElementsAre("No P2P Application has been detected"));
     EXPECT_THAT(group.m_clientPaths, IsEmpty());
@@ -350,7 +360,7 @@ TEST_F(RunGroupTest, PickingThePromptAfterAValidChoiceLocksThenClears) {
     log.clear();
     Pick(0);
     EXPECT_THAT(log, ElementsAre("run off", "accelerate off", "timers suspend",
-                                 "write APP_NAME=", "write APP_PATH="));
+                                 "write APP_NAME= APP_PATH="));
     EXPECT_EQ(Stored("APP_NAME"), "");
     EXPECT_EQ(Stored("APP_PATH"), "");
     ASSERT_NE(registry.Find(RegRoot::CurrentUser, kOptionKey, "APP_PATH"), nullptr);

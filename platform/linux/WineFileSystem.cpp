@@ -1,5 +1,7 @@
 #include "platform/linux/WineFileSystem.h"
 
+#include "platform/linux/ShellSpawn.h"
+
 #include <sys/stat.h>
 
 namespace fb::linux_impl {
@@ -32,6 +34,10 @@ bool FileSystem::Exists(const std::string& path) {
         return m_paths.ToUnix(path).has_value();
     if (WinePaths::IsRootedWithoutDrive(path))
         return false;
+    // A bare name is started from PATH, never from the current directory: the file it names
+    // is the one found there, so that the file checked is the file that would run.
+    if (path.find_first_of("/\\") == std::string::npos)
+        return !FindInPath(path).empty();
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
 }

@@ -17,10 +17,10 @@ public:
 
     explicit FileSystem(WinePaths paths);
 
-    // A Windows path is resolved through the prefix (see WinePaths::ToUnix); any other path is
-    // looked up as it is, finding files, directories and dangling symbolic links alike.
-    // Wildcards are never expanded. Longer than kMaxPathChars, empty, or holding a zero byte:
-    // not found.
+    // A Windows path is resolved through the prefix (see WinePaths::ToUnix); a bare name (no
+    // slash, no backslash) is searched in PATH, as the launcher searches it; any other path is
+    // looked up as it is, finding files, directories and dangling symbolic links alike. Wildcards
+    // are never expanded. Longer than kMaxPathChars, empty, or holding a zero byte: not found.
     bool Exists(const std::string& path) override;
 
     // The number of UTF-16 code units of a UTF-8 text (each byte of a malformed sequence is one).

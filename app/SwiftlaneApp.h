@@ -1,21 +1,39 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/TerminationRequests.h"
 
 #include <atomic>
 #include <cstdint>
 
+class CSwiftlaneDlg;
+class QWidget;
+
 // The application object: sets up the skin and runs the main window until Quit or Exit.
 class CSwiftlaneApp {
 public:
-    CSwiftlaneApp(const fb::Platform& platform, std::atomic<std::int32_t>& modeFlag);
+    // A request to end the process (`termination`) ends the run the way Exit does, from any
+    // state: during start-up, with a menu or a message box open, or with the window hidden.
+    CSwiftlaneApp(const fb::Platform& platform, std::atomic<std::int32_t>& modeFlag,
+                  fb::ITerminationRequests& termination);
+    ~CSwiftlaneApp();
+    CSwiftlaneApp(const CSwiftlaneApp&) = delete;
+    CSwiftlaneApp& operator=(const CSwiftlaneApp&) = delete;
 
-    // Runs the start-up and the main window; returns when the main window has ended.
-    // `terminationFd` becomes readable when the process is asked to end (SIGTERM, SIGINT);
-    // the main window then ends as Exit ends it. Returns false, as the program always does.
-    bool InitInstance(int terminationFd);
+    // Runs the start-up and the main window; returns when the main window has ended. Returns
+    // false, as the program always does.
+    bool InitInstance();
 
 private:
+    void OnTerminationRequest();
+
     fb::Platform m_platform;
     std::atomic<std::int32_t>& m_modeFlag;
+    fb::ITerminationRequests& m_termination;
+    // The main window once its start-up is over; until then a request is only noted.
+    CSwiftlaneDlg* m_running = nullptr;
 };
+
+// Closes every menu, message box and dialog that is open over `keep` (which stays), so that
+// the event loops they run return to their callers.
+void CloseMenusAndDialogs(const QWidget* keep);

@@ -9,6 +9,7 @@
 #include "res/Product.h"
 #include "res/Resources.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -19,10 +20,14 @@
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
+#include <QUrl>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -38,34 +43,36 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The labels beside the value statics, for the accessibility tree.
-QString AccessibleNameOf(int id) {
+// What a screen reader says for a caption whose visible text is terse: the caption stays as it
+// is on the screen, and the value it labels is announced with this name.
+QString SpokenCaptionOf(int valueId) {
+    return valueId == res::IDC_DURATION_ACC ? QStringLiteral("Time spent accelerating") : QString();
+}
+
+// What each scale label tells beside its percentage.
+QString ScaleDescriptionOf(int id) {
     switch (id) {
-    case res::IDC_TYPE:
-        return QStringLiteral("Type");
-    case res::IDC_STATUS:
-        return QStringLiteral("Status");
-    case res::IDC_DURATION:
-        return QStringLiteral("Duration");
-    case res::IDC_SENT:
-        return QStringLiteral("Bytes Sent");
-    case res::IDC_RECEIVED:
-        return QStringLiteral("Bytes Received");
-    case res::IDC_DURATION_ACC:
-        return QStringLiteral("DurationAcc");
     case res::IDC_SCALE_TOP:
-        return QStringLiteral("Top scale");
+        return QStringLiteral("Top of the graph's scale");
     case res::IDC_SCALE_MIDDLE:
-        return QStringLiteral("Middle scale");
+        return QStringLiteral("Middle of the graph's scale");
     case res::IDC_SCALE_BOTTOM:
-        return QStringLiteral("Bottom scale");
-    case res::IDC_CLIENT:
-        return QStringLiteral("P2P application");
-    case res::IDC_ADAPTER:
-        return QStringLiteral("Network Adapter");
+        return QStringLiteral("Bottom of the graph's scale");
     default:
         return {};
     }
+}
+
+// The innermost group box whose frame holds the top edge of a control (dialog units): a combo's
+// template height includes its drop-down list, which may reach beyond the frame.
+QGroupBox* EnclosingBox(const std::vector<std::pair<QRect, QGroupBox*>>& boxes,
+                        const res::ControlTemplate& control) {
+    QGroupBox* found = nullptr;
+    for (const auto& [frame, box] : boxes)
+        if (frame.contains(control.x, control.y) &&
+            frame.contains(control.x + control.width - 1, control.y))
+            found = box;
+    return found;
 }
 
 // The longest text a value control shows in use.
@@ -90,6 +97,94 @@ QString LongestTextOf(int id) {
     }
 }
 
+// The control of one template entry, a child of `parent` at `rect` (parent coordinates).
+QWidget* NewControl(const res::ControlTemplate& control, const QRect& rect, QWidget* parent) {
+    const QString text =
+        QString::fromUtf8(control.text.data(), static_cast<int>(control.text.size()));
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+    case res::ControlKind::GroupBox:
+        widget = new QGroupBox(text, parent);
+        break;
+    case res::ControlKind::DropDownCombo: {
+        auto* combo = new QComboBox(parent);
+        // A drop-down combo with an edit field; typed text changes nothing: no completer
+        // picks a row for it, and finishing an edit (Return, Tab) neither selects the row
+        // the text names nor keeps the text.
+        combo->setEditable(true);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        combo->setCompleter(nullptr);
+        QLineEdit* edit = combo->lineEdit();
+        QObject::disconnect(edit, &QLineEdit::editingFinished, combo, nullptr);
+        QObject::connect(edit, &QLineEdit::editingFinished, combo,
+                         [combo] { combo->setEditText(combo->itemText(combo->currentIndex())); });
+        const int fieldHeight = combo->sizeHint().height();
+        const int itemHeight = std::max(1, combo->fontMetrics().height());
+        combo->setMaxVisibleItems(std::max(1, (rect.height() - fieldHeight) / itemHeight));
+        widget = combo;
+        widget->setGeometry(rect.x(), rect.y(), rect.width(), fieldHeight);
+        break;
+    }
+    case res::ControlKind::PushButton:
+    case res::ControlKind::PushLikeCheckBox: {
+        auto* button = new CButtonST(parent);
+        button->setText(text);
+        button->setCheckable(control.kind == res::ControlKind::PushLikeCheckBox);
+        button->setAutoDefault(false);
+        widget = button;
+        break;
+    }
+    case res::ControlKind::Static:
+    case res::ControlKind::SunkenStatic:
+    case res::ControlKind::RightStatic: {
+        auto* label = new QLabel(text, parent);
+        if (control.kind == res::ControlKind::SunkenStatic)
+            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        if (control.kind == res::ControlKind::RightStatic)
+            label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+        // Labels whose text changes every second paint their own (plain window-coloured)
+        // background, so that a change repaints the label alone and not the group box
+        // under it. They look the same as transparent ones on the plain dialog ground.
+        if (control.kind != res::ControlKind::Static)
+            label->setAutoFillBackground(true);
+        widget = label;
+        break;
+    }
+    case res::ControlKind::FrameStatic: {
+        auto* frame = new QFrame(parent);
+        frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+        widget = frame;
+        break;
+    }
+    }
+    if (control.kind != res::ControlKind::DropDownCombo)
+        widget->setGeometry(rect);
+    return widget;
+}
+
+// Names and relations for assistive technologies. As in Windows dialogs, a static text just
+// before a control in the template order is that control's caption. A value keeps its text as
+// its name (what changes is what a listener wants to hear) and is labelled by its caption; a
+// combo, whose text is its current row, is labelled by its caption or by the group box that
+// frames it, and carries that caption as its name.
+void Describe(const res::ControlTemplate& control, QWidget* widget, QLabel* caption) {
+    const bool captioned = control.kind == res::ControlKind::SunkenStatic ||
+                           control.kind == res::ControlKind::DropDownCombo;
+    if (caption != nullptr && captioned) {
+        caption->setBuddy(widget);
+        if (const QString spoken = SpokenCaptionOf(control.id); !spoken.isEmpty())
+            caption->setAccessibleName(spoken);
+    }
+    if (control.kind == res::ControlKind::DropDownCombo) {
+        if (caption != nullptr)
+            widget->setAccessibleName(caption->text());
+        else if (const auto* box = qobject_cast<QGroupBox*>(widget->parentWidget()))
+            widget->setAccessibleName(box->title());
+    }
+    if (const QString description = ScaleDescriptionOf(control.id); !description.isEmpty())
+        widget->setAccessibleDescription(description);
+}
+
 // The help page installed beside the program, else the maker's page.
 std::string HelpPageAddress(const std::string& moduleFileName) {
     const QString directory = QFileInfo(Q(moduleFileName)).absolutePath();
@@ -98,7 +193,9 @@ std::string HelpPageAddress(const std::string& moduleFileName) {
           directory + QStringLiteral("/../docs/help.html")}) {
         const QFileInfo page(candidate);
         if (page.isFile())
-            return "file://" + page.canonicalFilePath().toStdString();
+            return QUrl::fromLocalFile(page.canonicalFilePath())
+                .toString(QUrl::FullyEncoded)
+                .toStdString();
     }
     return std::string(product::kMakerPage);
 }
@@ -155,64 +252,24 @@ void CSwiftlaneDlg::CreateControls() {
     setFixedSize(units.X(dialog.width), units.Y(dialog.height));
 
     QWidget* previousTabStop = nullptr;
+    // Controls inside a group box's frame are its children, so that the box is their container
+    // for assistive technologies, as it is to the eye; their pixels stay where they were.
+    std::vector<std::pair<QRect, QGroupBox*>> boxes;
+    QLabel* caption = nullptr;
     for (const res::ControlTemplate& control : dialog.controls) {
-        const QRect rect = units.Rect(control.x, control.y, control.width, control.height);
-        const QString text =
-            QString::fromUtf8(control.text.data(), static_cast<int>(control.text.size()));
-        QWidget* widget = nullptr;
-        switch (control.kind) {
-        case res::ControlKind::GroupBox:
-            widget = new QGroupBox(text, this);
-            break;
-        case res::ControlKind::DropDownCombo: {
-            auto* combo = new QComboBox(this);
-            // A drop-down combo with an edit field; typed text changes nothing.
-            combo->setEditable(true);
-            combo->setInsertPolicy(QComboBox::NoInsert);
-            const int fieldHeight = combo->sizeHint().height();
-            const int itemHeight = std::max(1, combo->fontMetrics().height());
-            combo->setMaxVisibleItems(std::max(1, (rect.height() - fieldHeight) / itemHeight));
-            widget = combo;
-            widget->setGeometry(rect.x(), rect.y(), rect.width(), fieldHeight);
-            break;
-        }
-        case res::ControlKind::PushButton:
-        case res::ControlKind::PushLikeCheckBox: {
-            auto* button = new CButtonST(this);
-            button->setText(text);
-            button->setCheckable(control.kind == res::ControlKind::PushLikeCheckBox);
-            button->setAutoDefault(false);
-            widget = button;
-            break;
-        }
-        case res::ControlKind::Static:
-        case res::ControlKind::SunkenStatic:
-        case res::ControlKind::RightStatic: {
-            auto* label = new QLabel(text, this);
-            if (control.kind == res::ControlKind::SunkenStatic)
-                label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            if (control.kind == res::ControlKind::RightStatic)
-                label->setAlignment(Qt::AlignRight | Qt::AlignTop);
-            // Labels whose text changes every second paint their own (plain window-coloured)
-            // background, so that a change repaints the label alone and not the group box
-            // under it. They look the same as transparent ones on the plain dialog ground.
-            if (control.kind != res::ControlKind::Static)
-                label->setAutoFillBackground(true);
-            widget = label;
-            break;
-        }
-        case res::ControlKind::FrameStatic: {
-            auto* frame = new QFrame(this);
-            frame->setFrameStyle(QFrame::Box | QFrame::Plain);
-            widget = frame;
-            break;
-        }
-        }
-        if (control.kind != res::ControlKind::DropDownCombo)
-            widget->setGeometry(rect);
+        QGroupBox* box = EnclosingBox(boxes, control);
+        QWidget* parent = box != nullptr ? static_cast<QWidget*>(box) : this;
+        const QPoint origin = box != nullptr ? box->mapTo(this, QPoint(0, 0)) : QPoint(0, 0);
+        const QRect rect =
+            units.Rect(control.x, control.y, control.width, control.height).translated(-origin);
+        QWidget* widget = NewControl(control, rect, parent);
         widget->setObjectName(QStringLiteral("control%1").arg(control.id));
-        if (const QString name = AccessibleNameOf(control.id); !name.isEmpty())
-            widget->setAccessibleName(name);
+        if (auto* newBox = qobject_cast<QGroupBox*>(widget))
+            boxes.emplace_back(QRect(control.x, control.y, control.width, control.height), newBox);
+        Describe(control, widget,
+                 caption != nullptr && caption->parentWidget() == parent ? caption : nullptr);
+        caption =
+            control.kind == res::ControlKind::Static ? qobject_cast<QLabel*>(widget) : nullptr;
         if (control.tabStop) {
             widget->setFocusPolicy(Qt::StrongFocus);
             if (previousTabStop != nullptr)
@@ -230,6 +287,10 @@ void CSwiftlaneDlg::CreateControls() {
     m_runButton = qobject_cast<CButtonST*>(Control(res::IDC_RUN));
     m_accelerateButton = qobject_cast<CButtonST*>(Control(res::IDC_ACCELERATE));
     m_quitButton = qobject_cast<CButtonST*>(Control(res::IDC_QUIT));
+    for (QComboBox* combo : {m_clientCombo, m_adapterCombo}) {
+        combo->installEventFilter(this);
+        combo->lineEdit()->installEventFilter(this);
+    }
 
     // Only a choice from the list counts; text typed into the edit field changes nothing.
     connect(m_clientCombo, &QComboBox::activated, this, [this] {
@@ -310,6 +371,7 @@ bool CSwiftlaneDlg::OnInitDialog() {
     m_graph.Create(Control(res::IDC_GRAPH_FRAME)->geometry(), this, res::IDC_GRAPH);
     m_graph.SetRange(1, 10);
     m_graph.SetSpeed(100);
+    m_graph.setAccessibleName(QStringLiteral("Traffic graph"));
 
     // 8. Sampling.
     StartTimer(20, 500);
@@ -319,6 +381,7 @@ bool CSwiftlaneDlg::OnInitDialog() {
     m_scaleMiddle = "0,5%";
     m_scaleBottom = "0%";
     UpdateData(false);
+    DescribeGraph();
 
     // 10. Statistics.
     StartTimer(1, 1000);
@@ -482,6 +545,18 @@ void CSwiftlaneDlg::UpdateScaleLabels() {
     m_scaleMiddle = MiddleScaleLabel(m_ring.Peak());
     m_scaleBottom = "0%";
     UpdateData(false);
+    DescribeGraph();
+}
+
+void CSwiftlaneDlg::DescribeGraph() {
+    // What the graph shows now, for a listener who cannot see it; the top of the scale is the
+    // peak of the recent samples.
+    const QString description =
+        QStringLiteral("Received traffic (green line) and sent traffic (red line) of the "
+                       "network adapter; peak %1 of the adapter's speed")
+            .arg(Q(m_scaleTop));
+    if (m_graph.accessibleDescription() != description)
+        m_graph.setAccessibleDescription(description);
 }
 
 void CSwiftlaneDlg::OnSysCommand(int id) {
@@ -509,21 +584,69 @@ void CSwiftlaneDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CSwiftlaneDlg::contextMenuEvent(QContextMenuEvent* event) {
-    m_systemMenu->popup(event->globalPos());
+    if (event->reason() == QContextMenuEvent::Mouse)
+        m_systemMenu->popup(event->globalPos());
+    else
+        OpenSystemMenuFromKeyboard();
 }
 
 void CSwiftlaneDlg::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::AltModifier) {
-        m_systemMenu->popup(mapToGlobal(QPoint(0, 0)));
+    // The keys that open a window's menu without a mouse: Alt+Space (where the window manager
+    // leaves it to the window), Shift+F10 and the Menu key.
+    const int key = event->key();
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if ((key == Qt::Key_Space && modifiers == Qt::AltModifier) ||
+        (key == Qt::Key_F10 && modifiers == Qt::ShiftModifier) ||
+        (key == Qt::Key_Menu && modifiers == Qt::NoModifier)) {
+        OpenSystemMenuFromKeyboard();
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+bool CSwiftlaneDlg::eventFilter(QObject* watched, QEvent* event) {
+    // A combo's edit field has a context menu of its own for the mouse; from the keyboard, the
+    // Menu key opens the window menu there as everywhere else in the window. (The combo hands
+    // such a request to its field directly, so both are watched.)
+    if (event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() != QContextMenuEvent::Mouse) {
+        OpenSystemMenuFromKeyboard();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CSwiftlaneDlg::OpenSystemMenuFromKeyboard() {
+    // The platform may report the Menu key both as a key and as a context-menu request.
+    if (m_systemMenu->isVisible())
+        return;
+    m_systemMenu->popup(mapToGlobal(QPoint(0, 0)));
+    if (QAction* first = m_systemMenu->actions().value(0))
+        m_systemMenu->setActiveAction(first);
 }
 
 void CSwiftlaneDlg::showEvent(QShowEvent* event) {
     m_labelsParked = false;
     UpdateData(false);
     QDialog::showEvent(event);
+    ResumeGraphOnReturn();
+}
+
+void CSwiftlaneDlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // Without a notification area, closing minimises: the window comes back from the taskbar
+    // or the window manager's list, which some window systems report as a state change only.
+    if (event->type() == QEvent::WindowStateChange && !isMinimized() && isVisible())
+        ResumeGraphOnReturn();
+}
+
+void CSwiftlaneDlg::ResumeGraphOnReturn() {
+    if (!m_graphPausedByClose)
+        return;
+    m_graphPausedByClose = false;
+    // The graph runs while the samples it shows are taken, as after a restore from the tray.
+    if (TimerActive(20))
+        m_graph.SetSpeed(100);
 }
 
 void CSwiftlaneDlg::hideEvent(QHideEvent* event) {
@@ -538,6 +661,7 @@ void CSwiftlaneDlg::OnCancel() {
     UpdateData(true);
     SaveOptions(*m_platform.registry, m_options);
     m_graph.SetSpeed(0);
+    m_graphPausedByClose = true;
     HideWindowToTray(this, false, &m_tray);
 }
 

@@ -90,8 +90,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void CreateControls();
@@ -100,7 +102,10 @@ private:
     void StopTimer(int id);
     void TakeStartingPoint();
     void UpdateScaleLabels();
+    void DescribeGraph();
+    void OpenSystemMenuFromKeyboard();
     void EndDialog(int result);
+    void ResumeGraphOnReturn();
 
     // IRunGroupView: the run group's rows and buttons.
     int AddRow(const std::string& text) override;
@@ -156,4 +161,7 @@ private:
     // While the window is hidden in the tray nobody sees the labels: the texts live only in the
     // members above, and the labels catch up when the window is shown again.
     bool m_labelsParked = false;
+    // Closing the window stopped the graph; it runs again when the window comes back, from the
+    // tray or from the taskbar.
+    bool m_graphPausedByClose = false;
 };

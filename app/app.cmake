@@ -6,4 +6,4 @@ fb_add_library(fb_app
        Qt6::Widgets)
 
 add_executable(flowbright ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
-target_link_libraries(flowbright PRIVATE fb_app fb_settings fb_linux_platform)
+target_link_libraries(flowbright PRIVATE fb_app fb_settings fb_linux_platform fb_linux_signals)

@@ -1,12 +1,29 @@
 #include "net/HistogramCtrl.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
 #include <qdrawutil.h>
 
+namespace {
+
+// To assistive technologies the control is a chart, which its owner names and describes, not an
+// anonymous area of the window.
+QAccessibleInterface* AccessibleChart(const QString& className, QObject* object) {
+    if (className == QLatin1String(CHistogramCtrl::staticMetaObject.className()) &&
+        object != nullptr && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Chart);
+    return nullptr;
+}
+
+} // namespace
+
 CHistogramCtrl::CHistogramCtrl(fb::HistogramDrawing drawing)
     : m_core(drawing) {
+    static const bool chartRole = (QAccessible::installFactory(AccessibleChart), true);
+    static_cast<void>(chartRole);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::TabFocus);
     connect(&m_timer, &QTimer::timeout, this, &CHistogramCtrl::Tick);

@@ -14,16 +14,20 @@
 #include "platform/Component.h"
 #include "support/TestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 using fb::RegRoot;
@@ -74,6 +78,11 @@ protected:
     QString Text(int id) const { return qobject_cast<QLabel*>(dialog->Control(id))->text(); }
     QComboBox* Combo(int id) const { return qobject_cast<QComboBox*>(dialog->Control(id)); }
     QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(dialog->Control(id)); }
+    // A control's rectangle in the dialog's coordinates, whatever frame holds it.
+    QRect InDialog(int id) const {
+        const QWidget* widget = dialog->Control(id);
+        return {widget->mapTo(dialog.get(), QPoint(0, 0)), widget->size()};
+    }
 
     fb::fakes::FakeRegistry registry;
     fb::fakes::FakeShell shell;
@@ -98,11 +107,12 @@ TEST_F(MainWindowTest, ControlsStandAtTheirConvertedRectanglesInTemplateOrder) {
     const int baseX = (dialog->width() * 4 + 269 / 2) / 269;
     const auto X = [&](int units) { return (units * baseX + 2) / 4; };
     EXPECT_EQ(dialog->width(), X(269));
-    EXPECT_EQ(dialog->Control(res::IDC_QUIT)->geometry().left(), X(151));
-    EXPECT_EQ(dialog->Control(res::IDC_QUIT)->geometry().width(), X(102));
+    EXPECT_EQ(InDialog(res::IDC_QUIT).left(), X(151));
+    EXPECT_EQ(InDialog(res::IDC_QUIT).width(), X(102));
     EXPECT_EQ(dialog->Control(res::IDC_GRAPH_FRAME)->geometry().left(), X(35));
     EXPECT_EQ(dialog->Control(res::IDC_GRAPH_FRAME)->geometry().width(), X(229));
-    EXPECT_EQ(dialog->Control(res::IDC_RUN)->geometry().left(), X(217));
+    EXPECT_EQ(InDialog(res::IDC_RUN).left(), X(217));
+    EXPECT_EQ(InDialog(res::IDC_SENT).left(), X(177));
     // Each label's text fits its control.
     for (int id : {res::IDC_DURATION, res::IDC_SENT, res::IDC_TYPE}) {
         auto* label = qobject_cast<QLabel*>(dialog->Control(id));
@@ -116,7 +126,7 @@ TEST_F(MainWindowTest, ControlsStandAtTheirConvertedRectanglesInTemplateOrder) {
         widget = widget->nextInFocusChain();
         if (widget == dialog.get())
             break;
-        if (widget->focusPolicy() != Qt::NoFocus && widget->parentWidget() == dialog.get())
+        if (widget->focusPolicy() != Qt::NoFocus && dialog->isAncestorOf(widget))
             chain.push_back(widget);
     }
     std::vector<QWidget*> expected;
@@ -198,6 +208,46 @@ TEST_F(MainWindowTest, RunStartsTheStoredPath) {
     ASSERT_EQ(shell.calls.size(), 1U);
     EXPECT_EQ(shell.calls[0].file, "C:\\Program Files\\eMule\\eMule.exe");
     EXPECT_EQ(shell.calls[0].verb, "");
+}
+
+TEST_F(MainWindowTest, ReturnPressesTheFocusedPushButtonAndShiftF10OpensTheWindowMenu) {
+    InstallEmule();
+    ASSERT_TRUE(Start());
+    shell.calls.clear();
+    // The toggle keeps Space alone: Return changes nothing there.
+    QTest::keyClick(Button(res::IDC_ACCELERATE), Qt::Key_Return);
+    EXPECT_TRUE(Button(res::IDC_ACCELERATE)->isChecked());
+    EXPECT_TRUE(shell.calls.empty());
+    QTest::keyClick(Button(res::IDC_RUN), Qt::Key_Return);
+    ASSERT_EQ(shell.calls.size(), 1U);
+    EXPECT_EQ(shell.calls[0].file, "C:\\Program Files\\eMule\\eMule.exe");
+    EXPECT_FALSE(dialog->SystemMenu()->isVisible());
+    QTest::keyClick(Button(res::IDC_RUN), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(dialog->SystemMenu()->isVisible());
+    dialog->SystemMenu()->hide();
+}
+
+TEST_F(MainWindowTest, ValuesAreReadByTheirTextsAndLabelledByTheirCaptions) {
+    ASSERT_TRUE(Start());
+    dialog->OnTimer(1);
+    const auto labelledBy = [](QWidget* widget) {
+        QStringList names;
+        for (const auto& [other, relation] :
+             QAccessible::queryAccessibleInterface(widget)->relations(QAccessible::Label))
+            names << other->text(QAccessible::Name);
+        return names;
+    };
+    const auto name = [](QWidget* widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    };
+    EXPECT_EQ(name(dialog->Control(res::IDC_SENT)), Text(res::IDC_SENT));
+    EXPECT_TRUE(labelledBy(dialog->Control(res::IDC_SENT)).contains(QStringLiteral("Bytes Sent")));
+    EXPECT_TRUE(labelledBy(dialog->Control(res::IDC_DURATION_ACC))
+                    .contains(QStringLiteral("Time spent accelerating")));
+    EXPECT_EQ(name(dialog->Control(res::IDC_SCALE_TOP)), QStringLiteral("1,0%"));
+    EXPECT_TRUE(labelledBy(Combo(res::IDC_CLIENT)).contains(QStringLiteral("Run P2P")));
+    EXPECT_TRUE(labelledBy(Combo(res::IDC_ADAPTER)).contains(QStringLiteral("Network Adapter")));
+    EXPECT_EQ(name(&dialog->Graph()), QStringLiteral("Traffic graph"));
 }
 
 TEST_F(MainWindowTest, AccelerateOffAndOnKeepsTheRingAndTheDuration) {
@@ -345,6 +395,41 @@ TEST_F(MainWindowTest, WebPageCommandsUseTheirVerbsAndShowCommands) {
     EXPECT_EQ(shell.calls[1].show, fb::kSwShow);
     EXPECT_EQ(shell.calls[2].verb, "open");
     EXPECT_TRUE(shell.calls[2].parameters.empty());
+}
+
+TEST_F(MainWindowTest, HelpIsAFileUrlThatNamesThePageWhateverTheFolderIsCalled) {
+    fb::testing_support::TempDir dir{"help"};
+    const std::filesystem::path folder = dir.Path() / "My #1 %41pps?";
+    const std::filesystem::path page = folder / "share" / "doc" / "flowbright" / "help.html";
+    fb::testing_support::WriteFile(page, "<html></html>");
+    std::filesystem::create_directories(folder / "bin");
+    process.moduleFileName = (folder / "bin" / "flowbright").string();
+    ASSERT_TRUE(Start());
+    shell.calls.clear();
+    dialog->OnCommand(res::ID_HELP);
+    ASSERT_EQ(shell.calls.size(), 1U);
+    const QUrl url(QString::fromStdString(shell.calls[0].file), QUrl::StrictMode);
+    ASSERT_TRUE(url.isValid());
+    EXPECT_TRUE(url.isLocalFile());
+    EXPECT_EQ(url.toLocalFile().toStdString(), std::filesystem::canonical(page).string());
+}
+
+TEST_F(MainWindowTest, TextTypedIntoTheClientFieldChangesNothing) {
+    registry.SetString(RegRoot::CurrentUser, "Software\\eMule", "Install Path",
+                       "C:\\Program Files\\eMule");
+    files.existing.insert("C:\\Program Files\\eMule\\eMule.exe");
+    ASSERT_TRUE(Start());
+    QComboBox* combo = Combo(res::IDC_CLIENT);
+    ASSERT_EQ(combo->count(), 2);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        combo->lineEdit()->selectAll();
+        QTest::keyClicks(combo->lineEdit(), QStringLiteral("emule"));
+        QTest::keyClick(combo->lineEdit(), key);
+        EXPECT_EQ(combo->currentIndex(), 0);
+        EXPECT_EQ(combo->lineEdit()->text(), QStringLiteral("Select application to run"));
+        EXPECT_EQ(registry.GetString(RegRoot::CurrentUser, kKey, "APP_NAME"), "");
+        EXPECT_FALSE(Button(res::IDC_RUN)->isEnabled());
+    }
 }
 
 TEST_F(MainWindowTest, ExitEndsEvenWhileHidden) {

@@ -1,4 +1,5 @@
 #include "platform/linux/TrayHostQt.h"
+#include "platform/linux/XEmbedTrayWatcher.h"
 
 #include "support/TestSupport.h"
 
@@ -141,3 +142,14 @@ TEST(KdeAnimations, SettingsFileSwitchesAnimationsOff) {
 }
 
 } // namespace
+
+TEST(XEmbedTray, TraySelectionOfTheScreenThatDisplayNames) {
+    using fb::linux_impl::ScreenOfDisplay;
+    EXPECT_EQ(ScreenOfDisplay(":0"), 0);
+    EXPECT_EQ(ScreenOfDisplay(":150.1"), 1);
+    EXPECT_EQ(ScreenOfDisplay("host.example:10.2"), 2);
+    EXPECT_EQ(ScreenOfDisplay("::1:0.3"), 3);
+    EXPECT_EQ(ScreenOfDisplay(""), std::nullopt);
+    EXPECT_EQ(ScreenOfDisplay(":0.x"), std::nullopt);
+    EXPECT_EQ(ScreenOfDisplay(":0.-1"), std::nullopt);
+}

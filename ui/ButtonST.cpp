@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
@@ -175,4 +176,20 @@ bool CButtonST::event(QEvent* event) {
 void CButtonST::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second click of a double-click is an ordinary press.
     mousePressEvent(event);
+}
+
+void CButtonST::keyPressEvent(QKeyEvent* event) {
+    // Return (or Enter) presses a focused push button, as Space does, without the button
+    // having to become the dialog's default one (whose frame would change its look). A check
+    // box keeps Space alone, and a held key presses once.
+    const int key = event->key();
+    const bool enterKey = key == Qt::Key_Return || key == Qt::Key_Enter;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (enterKey && modifiers == Qt::NoModifier && !isCheckable()) {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }

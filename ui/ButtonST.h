@@ -9,7 +9,7 @@ class QTimer;
 
 // A push button that carries a tooltip, shown while the mouse rests on the button, and that
 // counts the second click of a double-click as an ordinary press. It draws exactly as the
-// standard push button.
+// standard push button. As in Windows dialogs, Return on a focused push button presses it.
 class CButtonST : public QPushButton {
     Q_OBJECT
 
@@ -47,6 +47,7 @@ public:
 protected:
     bool event(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QLabel* m_tip = nullptr;

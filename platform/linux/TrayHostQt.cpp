@@ -1,5 +1,7 @@
 #include "platform/linux/TrayHostQt.h"
 
+#include "platform/linux/XEmbedTrayWatcher.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
@@ -173,6 +175,8 @@ QtTrayHost::QtTrayHost(QObject* parent)
                     OnWatcherOwnerChanged(oldOwner, newOwner);
                 });
     }
+    m_xembedWatcher = new XEmbedTrayWatcher([this] { OnXEmbedTrayChanged(true); },
+                                            [this] { OnXEmbedTrayChanged(false); }, this);
 }
 
 QtTrayHost::~QtTrayHost() = default;
@@ -198,6 +202,20 @@ void QtTrayHost::OnWatcherOwnerChanged(const QString& oldOwner, const QString& n
         m_statusNotifierHost = true;
         if (m_events.hostAppeared)
             m_events.hostAppeared();
+    }
+}
+
+void QtTrayHost::OnXEmbedTrayChanged(bool lost) {
+    // Icons shown by a StatusNotifier host do not live in the X11 tray.
+    if (m_statusNotifierHost)
+        return;
+    if (lost) {
+        for (auto& [id, icon] : m_icons)
+            icon.stale = true;
+        if (m_events.hostLost)
+            m_events.hostLost();
+    } else if (m_events.hostAppeared) {
+        m_events.hostAppeared();
     }
 }
 

@@ -10,6 +10,9 @@
 #include <string_view>
 
 class QDBusServiceWatcher;
+namespace fb::linux_impl {
+class XEmbedTrayWatcher;
+}
 class QScreen;
 class QSystemTrayIcon;
 
@@ -18,10 +21,10 @@ namespace fb::linux_impl {
 // The notification area through Qt: QSystemTrayIcon shows the icon in a StatusNotifier host
 // (over D-Bus) or in an XEmbed system tray, whichever the desktop has.
 //
-// Reappearance of the notification area: Qt docks its icons again by itself when an XEmbed
-// tray comes back; for StatusNotifier hosts the watcher service's owner is followed on the
-// session bus, and its return is reported as the host's reappearance (its loss as the loss).
-// Nothing is polled.
+// Loss and reappearance of the notification area: for StatusNotifier hosts the watcher
+// service's owner is followed on the session bus; for an XEmbed tray the owner of the X11
+// tray selection is followed through X events. Either one's return is reported as the host's
+// reappearance and its end as the loss. Nothing is polled.
 class QtTrayHost : public QObject, public ITrayHost {
 public:
     // Needs the running QApplication.
@@ -50,11 +53,13 @@ private:
 
     void WatchScreen(QScreen* screen);
     void OnWatcherOwnerChanged(const QString& oldOwner, const QString& newOwner);
+    void OnXEmbedTrayChanged(bool lost);
     void ReportWorkAreaChanged();
 
     std::map<unsigned, Icon> m_icons;
     TrayHostEvents m_events;
     QDBusServiceWatcher* m_watcher = nullptr;
+    XEmbedTrayWatcher* m_xembedWatcher = nullptr;
     bool m_statusNotifierHost = false;
 };
 

@@ -1,4 +1,4 @@
 # The notification area through Qt (QSystemTrayIcon, QMenu, the session bus).
 fb_add_library(fb_linux_tray
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/TrayHostQt.cpp
-  LIBS fb_platform Qt6::Widgets Qt6::DBus)
+  LIBS fb_platform fb_linux_xembed Qt6::Widgets Qt6::DBus)

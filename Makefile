@@ -5,7 +5,7 @@ CMAKE_ARGS ?=
 WERROR ?= ON
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test bench package e2e fuzz sanitize measure format format-check clean
+.PHONY: all deps configure build program run test bench bench-files package e2e fuzz sanitize measure format format-check clean
 
 all: build
 
@@ -20,7 +20,11 @@ configure: $(BUILD)/build.ninja
 build: deps configure
 	cmake --build $(BUILD)
 
-run: build
+# The program alone: a first `make run` need not build every test.
+program: deps configure
+	cmake --build $(BUILD) --target flowbright
+
+run: program
 	@scripts/run.sh $(BUILD)/flowbright
 
 test: build format-check
@@ -29,6 +33,10 @@ test: build format-check
 bench: deps configure
 	cmake --build $(BUILD) --target flowbright_bench
 	$(BUILD)/flowbright_bench --benchmark_out=$(BUILD)/bench.json --benchmark_out_format=json
+
+bench-files: deps configure
+	cmake --build $(BUILD) --target flowbright
+	scripts/bench-large-files.py $(BUILD)
 
 package: build
 	cd $(BUILD) && cpack -G DEB

@@ -1,7 +1,9 @@
 # End-to-end suite (label e2e): the built program on a virtual desktop of its own.
 # Install and package checks (label package): the installation layout under a temporary
-# prefix, and the .deb built, installed with dpkg and removed again (as root only; skipped
-# otherwise).
+# prefix, and the .deb built, checked (contents, control fields, lintian) and, as root,
+# installed into a throwaway root with a package database of its own and purged again; the
+# machine's own package database is never touched (skipped after the first checks otherwise);
+# and the script behind `make run`.
 if(NOT TARGET flowbright)
   return()
 endif()
@@ -24,3 +26,10 @@ add_test(NAME deb_package
                  --build-dir ${CMAKE_BINARY_DIR})
 set_tests_properties(deb_package PROPERTIES LABELS package TIMEOUT 600 RUN_SERIAL TRUE
                                             SKIP_RETURN_CODE 77)
+
+# `make run` started by root: the program runs as an unprivileged user without the raw-socket
+# capability (as root only; skipped otherwise).
+add_test(NAME run_script_as_root
+         COMMAND ${FB_SYSTEM_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/e2e/run_script_test.py)
+set_tests_properties(run_script_as_root PROPERTIES LABELS package TIMEOUT 180
+                                                   SKIP_RETURN_CODE 77)

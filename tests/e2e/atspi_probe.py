@@ -9,7 +9,8 @@ Run with the session bus of the desktop under test in DBUS_SESSION_BUS_ADDRESS:
 "tree" prints {"found": bool, "nodes": [...]}, where each node is
 {"path": [i, j, ...], "role": str, "name": str, "description": str, "states": [str],
  "extents": [x, y, w, h] (screen coordinates) or null, "text": str or null,
- "actions": [str]}. Nodes come in depth-first order.
+ "actions": [str], "labelled_by": [names of the objects that label it]}. Nodes come in
+depth-first order.
 
 Pop-up menus are not children of the application in the tree, so "monitor" follows the focus
 instead: after it prints "ready" on stderr it writes one line
@@ -37,7 +38,7 @@ from gi.repository import Atspi  # noqa: E402
 
 def node_of(accessible, path):
     node = {"path": path, "role": "", "name": "", "description": "", "states": [],
-            "extents": None, "text": None, "actions": []}
+            "extents": None, "text": None, "actions": [], "labelled_by": []}
     try:
         node["role"] = accessible.get_role_name() or ""
         node["name"] = accessible.get_name() or ""
@@ -58,6 +59,15 @@ def node_of(accessible, path):
         text = accessible.get_text_iface()
         if text is not None:
             node["text"] = text.get_text(0, text.get_character_count())
+    except Exception:
+        pass
+    try:
+        for relation in accessible.get_relation_set():
+            if relation.get_relation_type() == Atspi.RelationType.LABELLED_BY:
+                for index in range(relation.get_n_targets()):
+                    target = relation.get_target(index)
+                    if target is not None:
+                        node["labelled_by"].append(target.get_name() or "")
     except Exception:
         pass
     try:

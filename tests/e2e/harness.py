@@ -62,6 +62,9 @@ INI_DEFAULTS = {
     "uselogfile": "0", "autodelete": "0", "mbdelete": "1", "logtype": "0", "logfile": "",
 }
 OPTION_KEY = "Software\\Flowbright"
+# The captions of the main window's combo boxes: the client list's group box, the adapter
+# list's label.
+COMBO_CAPTIONS = ("Run P2P", "Network Adapter")
 VETH_NAMES = ("e2e-lan0", "e2e-lan1")
 
 
@@ -538,13 +541,15 @@ class Desktop:
     """Xvfb (on the first free display from `first_display` up) + openbox + trayer + a session
     bus, all ended by the sandbox's Processes."""
 
-    def __init__(self, sandbox, processes, width=1024, height=768, first_display=150):
+    def __init__(self, sandbox, processes, width=1024, height=768, first_display=150,
+                 tray=True):
         self.sandbox = sandbox
         self.processes = processes
         self.logs = sandbox.artifacts
         self.display = None
         self.display_number = None
         self.xvfb = None
+        self.tray = None
         for n in _free_display(first_display):
             proc = processes.start(["Xvfb", f":{n}", "-screen", "0", f"{width}x{height}x24",
                                     "-nolisten", "tcp", "-noreset"],
@@ -566,11 +571,26 @@ class Desktop:
         wait_until(lambda: "window id" in run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"],
                                               env=self.env, check_rc=False).stdout,
                    10, "the window manager")
-        processes.start(["trayer", "--edge", "bottom", "--align", "right", "--widthtype",
-                         "request", "--height", "32", "--SetDockType", "true",
-                         "--transparent", "false", "--tint", "0xffffff"],
-                        self.env, log_path=self.logs / "trayer.log")
+        if tray:
+            self.start_tray()
+
+    def start_tray(self):
+        """Starts the notification area (trayer) and waits until it owns the tray selection."""
+        self.tray = self.processes.start(
+            ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request",
+             "--height", "32", "--SetDockType", "true", "--transparent", "false",
+             "--tint", "0xffffff"],
+            self.env, log_path=self.logs / "trayer.log")
         wait_until(self._tray_window, 10, "the notification area (trayer)")
+
+    def stop_tray(self):
+        """Kills the notification area, as a crash would: no chance to hand its icons back."""
+        check(self.tray is not None, "no notification area to stop")
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(self.tray.pid, signal.SIGKILL)
+        self.processes.end(self.tray)
+        self.tray = None
+        wait_until(lambda: self._tray_window() is None, 10, "the notification area to go")
 
     def _start_bus(self):
         address = f"unix:path={self.sandbox.runtime}/bus"
@@ -749,20 +769,31 @@ class Flowbright:
         raise TestFailure("no ACCELLERATE! button in the accessibility tree")
 
     def combos(self, nodes=None):
-        """The main window's two combo boxes, top to bottom: the client list (1034), then the
-        adapter list (1028). A combo's accessible name is its current text."""
+        """The main window's two combo boxes found by their captions: the client list (1034),
+        labelled "Run P2P", then the adapter list (1028), labelled "Network Adapter". A combo
+        is named by its caption, or (where the toolkit names it by its current text) labelled
+        by it."""
         nodes = nodes if nodes is not None else self.tree()
-        combos = [n for n in nodes if n["role"] == "combo box" and "showing" in n["states"]
-                  and n["extents"]]
-        check(len(combos) == 2, f"expected two combo boxes, found {len(combos)}")
-        return sorted(combos, key=lambda n: n["extents"][1])
+        found = []
+        for caption in COMBO_CAPTIONS:
+            matches = [n for n in nodes if n["role"] == "combo box" and "showing" in n["states"]
+                       and n["extents"] and (n["name"] == caption
+                                             or caption in n["labelled_by"])]
+            check(len(matches) == 1,
+                  f"expected one combo box captioned {caption!r}, found {len(matches)}")
+            found.append(matches[0])
+        return found
 
     def combo_state(self, which):
-        """(current text, [row texts]) of combo 0 (clients) or 1 (adapters)."""
+        """(current text, [row texts]) of combo 0 (clients) or 1 (adapters). The current text
+        is the text of the combo's edit field."""
         nodes = self.tree()
         combo = self.combos(nodes)[which]
-        rows = [n["name"] for n in descendants(nodes, combo) if n["role"] == "list item"]
-        return combo["name"], rows
+        below = descendants(nodes, combo)
+        rows = [n["name"] for n in below if n["role"] == "list item"]
+        fields = [n for n in below if n["role"] == "text" and n["text"] is not None]
+        current = fields[0]["text"] if fields else combo["name"]
+        return current, rows
 
     def pick_combo_row(self, which, row_text):
         """Opens the list of combo `which` with a click on its arrow and picks a row with the

@@ -13,8 +13,10 @@ non-zero when a test failed.
 
 import argparse
 import os
+import re
 import shutil
 import signal
+import subprocess
 import sys
 import time
 import traceback
@@ -49,10 +51,10 @@ class Context:
         self.desktop = None
         self.runs = 0
 
-    def start_desktop(self, netns=True):
+    def start_desktop(self, netns=True, tray=True):
         if netns and h.NetNamespace.available():
             self.netns = h.NetNamespace(self.sandbox.token)
-        self.desktop = h.Desktop(self.sandbox, self.processes)
+        self.desktop = h.Desktop(self.sandbox, self.processes, tray=tray)
         return self.desktop
 
     def start(self, cwd=None, wait=True):
@@ -122,6 +124,43 @@ def check_ini_written(sandbox, expected=None, order=None):
             check(got == want, f"[{section}] {key} = {got!r}, expected {want!r}")
     check(count == 25, "25 keys")
     return ini
+
+
+def graph_signature(desktop, window, name):
+    """A digest of the pixels inside the main window's graph (dialog units 35, 177, 229 x 44
+    of 269 x 249, less a margin for its edge), from a screenshot saved as `name`."""
+    info = desktop.window_info(window)
+    width, height = info["width"], info["height"]
+    left, right = width * 38 // 269, width * 262 // 269
+    top, bottom = height * 180 // 249, height * 219 // 249
+    path = desktop.logs / f"{name}.png"
+    size = f"{right - left}x{bottom - top}"
+    desktop.x([h.IMPORT, "-window", str(window), "-crop", f"{size}+{left}+{top}", "+repage",
+               str(path)], timeout=30)
+    shot, signature = h.run([h.IDENTIFY, "-format", "%wx%h %#", str(path)],
+                            timeout=30).stdout.split()
+    check(shot == size, f"{path.name} is {shot}, not the graph's {size}")
+    return signature
+
+
+def check_graph_moves(desktop, window, what):
+    """The graph scrolls: its pixels change within a second (a frozen one never does)."""
+    time.sleep(0.5)  # the window's first paint after it is mapped
+    signatures = set()
+    for shot in range(4):
+        signatures.add(graph_signature(desktop, window, f"graph-{what.replace(' ', '-')}-{shot}"))
+        time.sleep(0.3)
+    check(len(signatures) > 1, f"the graph stands still {what}")
+
+
+def wait_not_found_message(app):
+    def message():
+        check(app.alive(), "the program ended: " + app.log_tail())
+        for node in app.tree():
+            if NOT_FOUND in (node["name"], node["text"]):
+                return node
+        return None
+    return h.wait_until(message, 30, "the NOT FOUND message")
 
 
 def screenshot_checked(desktop, name, window=None):
@@ -489,6 +528,282 @@ def sigterm_ends_like_exit_and_writes_settings(ctx):
     check(app.wait_exit(15) == 0, "exit status after SIGTERM")
     check_ini_written(ctx.sandbox)
     check(not app.tray_icon_present(), "tray icon left behind")
+
+
+@test
+def closing_without_a_notification_area_minimises_and_the_graph_comes_back(ctx):
+    seed_emule(ctx.sandbox)
+    ctx.sandbox.write_store({"APP_NAME": "Emule", "APP_PATH": EMULE_EXE})
+    ctx.start_desktop(tray=False)
+    app = ctx.start()
+    d = ctx.desktop
+    check_graph_moves(d, app.main_window, "after the start")
+    d.activate(app.main_window)
+    d.key("Escape")
+    h.wait_until(lambda: not app.main_window_viewable(), 10, "the window to minimise")
+    check(app.alive(), "Escape ended the program")
+    state = d.window_property(app.main_window, "_NET_WM_STATE")
+    check("_NET_WM_STATE_HIDDEN" in state, f"not minimised to the taskbar: {state}")
+    time.sleep(1.0)
+    # Back from the taskbar, as the window manager's list or a task bar brings it.
+    d.activate(app.main_window)
+    h.wait_until(app.main_window_viewable, 10, "the window to come back")
+    check_graph_moves(d, app.main_window, "after the window came back")
+
+
+@test
+def a_notification_area_that_dies_gives_the_window_back(ctx):
+    app = ctx.start()
+    d = ctx.desktop
+    app.tray_icon()
+    d.activate(app.main_window)
+    d.key("Escape")
+    h.wait_until(lambda: not app.main_window_viewable(), 10, "the window to hide")
+    killed = time.monotonic()
+    d.stop_tray()
+    h.wait_until(app.main_window_viewable, max(0.3, 2.0 - (time.monotonic() - killed)),
+                 "the window to come back within 2 s of the tray's end")
+    check(app.alive(), "the program ended with the tray")
+    # A new notification area gets the icon again, and hiding goes through it once more.
+    d.start_tray()
+    app.tray_icon(timeout=10)
+    d.activate(app.main_window)
+    d.key("Escape")
+    h.wait_until(lambda: not app.main_window_viewable(), 10, "the window to hide again")
+    app.double_click_tray()
+    h.wait_until(app.main_window_viewable, 10, "the window to come back from the new tray")
+
+
+@test
+def sigterm_while_the_not_found_message_is_open(ctx):
+    ctx.sandbox.write_store({"APP_NAME": "Emule", "APP_PATH": EMULE_EXE})
+    app = ctx.start(wait=False)
+    wait_not_found_message(app)
+    os.kill(app.pid, signal.SIGTERM)
+    check(app.wait_exit(2) == 0, "exit status after SIGTERM")
+    check_ini_written(ctx.sandbox)
+
+
+@test
+def sigterm_while_the_tray_menu_is_open(ctx):
+    app = ctx.start()
+    app.open_tray_menu()
+    os.kill(app.pid, signal.SIGTERM)
+    check(app.wait_exit(2) == 0, "exit status after SIGTERM")
+    check_ini_written(ctx.sandbox)
+
+
+@test
+def a_store_locked_by_another_process_neither_freezes_nor_loses_the_options(ctx):
+    lock = Path(str(ctx.sandbox.store_path) + ".lock")
+    lock.parent.mkdir(parents=True, exist_ok=True)
+
+    def hold_lock():
+        holder = ctx.processes.start(["flock", str(lock), "sleep", "60"], ctx.sandbox.env())
+        h.wait_until(lambda: h.run(["flock", "-n", str(lock), "true"],
+                                   check_rc=False).returncode != 0, 10, "the lock to be held")
+        return holder
+
+    def hide(app):
+        ctx.desktop.activate(app.main_window)
+        ctx.desktop.key("Escape")
+        h.wait_until(lambda: not app.main_window_viewable(), 10, "the window to hide")
+
+    def terminate(app):
+        os.kill(app.pid, signal.SIGTERM)
+        check(app.wait_exit(2) == 0, "exit status after SIGTERM")
+
+    # Held all through the run: the program still hides and ends promptly, and says that its
+    # options could not be saved.
+    holder = hold_lock()
+    app = ctx.start()
+    hide(app)
+    check(app.alive(), "Escape ended the program")
+    terminate(app)
+    check(ctx.sandbox.store_value("CheckPeriodNum") is None, "the store was written under a lock")
+    log = app.log_path.read_text(errors="replace")
+    check("registry.reg is locked by another process" in log, "no word of the lock:\n" + log)
+    check("unsaved change(s) are lost" in log, "no word of the lost options:\n" + log)
+    ctx.processes.end(holder)
+
+    # Released while the program runs: the options kept in memory reach the store by the end.
+    holder = hold_lock()
+    app = ctx.start()
+    hide(app)
+    check(ctx.sandbox.store_value("CheckPeriodNum") is None, "the store was written under a lock")
+    ctx.processes.end(holder)
+    terminate(app)
+    check(ctx.sandbox.store_value("CheckPeriodNum") == ("dword", 12), "CheckPeriodNum lost")
+    check(ctx.sandbox.store_value("AccelerateN") == ("dword", 7), "AccelerateN lost")
+
+
+@test
+def hive_values_that_are_no_windows_paths_start_nothing(ctx):
+    # Any Windows program under Wine can write the prefix's hives; what they name natively is
+    # neither listed nor started.
+    native = ctx.sandbox.root / "native" / "client"
+    native.parent.mkdir()
+    shutil.copyfile(Path(__file__).resolve().parent / "recorder.py", native)
+    native.chmod(0o755)
+    seed_emule(ctx.sandbox)
+    ctx.sandbox.write_wine_user_reg({
+        "Software\\eMule": {"Install Path": EMULE_DIR},
+        "Software\\Flowbright": {"APP_NAME": "Emule", "APP_PATH": str(native)},
+    })
+    (ctx.sandbox.wineprefix / "system.reg").write_text(h.registry_text({
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Warez":
+            {"DisplayIcon": str(native)},
+    }), encoding="utf-8")
+    app = ctx.start()
+    nodes = app.tree()
+    client, rows = app.combo_state(0)
+    check(rows == ["Select application to run", "Emule"], f"client rows {rows}")
+    check(client == "Emule", f"client combo shows {client!r}")
+    app.click_node(button(app, "Run", nodes))
+    time.sleep(3.0)
+    started = [r["name"] for r in ctx.sandbox.records() if r["name"] != "UpdateApp.exe"]
+    check(not started, f"Run started {started}")
+
+
+CONVERT = "/usr/bin/convert"
+ICON_22 = Path(__file__).resolve().parent.parent.parent / "res" / "icons" / "flowbright-22.png"
+
+
+def rgb_pixels(argv):
+    """The pixels an ImageMagick `convert` command line writes, as a list of (r, g, b)."""
+    result = subprocess.run([CONVERT] + argv + ["-depth", "8", "rgb:-"], capture_output=True,
+                            timeout=30)
+    check(result.returncode == 0, f"convert failed: {result.stderr.decode(errors='replace')}")
+    data = result.stdout
+    return [tuple(data[i:i + 3]) for i in range(0, len(data) - 2, 3)]
+
+
+def colour_distance(a, b):
+    return max(abs(x - y) for x, y in zip(a, b))
+
+
+@test
+def the_tray_icon_shows_the_program_icon(ctx):
+    app = ctx.start()
+    x, y, w, hh = app.tray_icon()
+    time.sleep(1.0)  # the icon's first paint after it is embedded
+    shot = ctx.desktop.logs / "tray-icon.png"
+    ctx.desktop.x([h.IMPORT, "-window", "root", "-crop", f"{w}x{hh}+{x}+{y}", "+repage",
+                   str(shot)], timeout=30)
+    pixels = rgb_pixels([str(shot)])
+    check(len(pixels) == w * hh, f"the tray shot has {len(pixels)} pixels, not {w}x{hh}")
+    # The tray's own ground: the commonest colour on the rim of the icon's slot.
+    rim = [pixels[r * w + c] for r in range(hh) for c in range(w)
+           if r in (0, hh - 1) or c in (0, w - 1)]
+    ground = max(set(rim), key=rim.count)
+    size = 22
+    check(w >= size and hh >= size, f"the icon's slot is {w}x{hh}")
+    hexed = "#%02x%02x%02x" % ground
+    icon = rgb_pixels(["-background", hexed, str(ICON_22), "-flatten"])
+    drawn = sum(colour_distance(p, ground) > 40 for p in icon)
+    check(drawn > len(icon) // 4, "the reference icon hardly differs from the tray's ground")
+    # The slot shows the icon, somewhere in it: the best placement matches it closely.
+    best = None
+    for dy in range(hh - size + 1):
+        for dx in range(w - size + 1):
+            total = sum(colour_distance(pixels[(dy + r) * w + dx + c], icon[r * size + c])
+                        for r in range(size) for c in range(size))
+            best = total if best is None else min(best, total)
+    mean = best / (size * size)
+    blank = sum(colour_distance(p, ground) for p in icon) / (size * size)
+    check(mean < 16, f"the tray shows no icon: the best match is off by {mean:.1f} per pixel "
+          f"(a blank slot would be {blank:.1f}); see {shot.name}")
+
+
+@test
+def screen_readers_find_values_captions_and_the_graph(ctx):
+    seed_emule(ctx.sandbox)
+    ctx.sandbox.write_store({"APP_NAME": "Emule", "APP_PATH": EMULE_EXE})
+    app = ctx.start()
+    time.sleep(2.5)  # a few samples and statistics updates
+    nodes = app.tree()
+    # The kind of connection stays empty until the machine is first seen connected (never in
+    # a network namespace of the test's own); an empty value is read by its caption.
+    patterns = {
+        "Type": r"^(( LAN | Modem | Offline | Proxy )+|Type)$",
+        "Status": r"^( Connected|N/A)$",
+        "Duration": r"^ +\d+ hrs : +\d+ mins : +\d+ secs$",
+        "Bytes Sent": r"^ \d+ $",
+        "Bytes Received": r"^ \d+ $",
+        "Time spent accelerating": r"^ +\d+ hrs : +\d+ mins : +\d+ secs$",
+    }
+    for caption, pattern in patterns.items():
+        values = [n for n in nodes if n["role"] == "label" and caption in n["labelled_by"]]
+        check(len(values) == 1, f"{len(values)} values labelled {caption!r}")
+        check(re.match(pattern, values[0]["name"]),
+              f"the value labelled {caption!r} is read as {values[0]['name']!r}")
+    labels = [n["name"] for n in nodes if n["role"] == "label"]
+    check("DurationAcc" not in labels, "the accelerating time is read as 'DurationAcc'")
+    scale = {n["description"]: n["name"] for n in nodes if n["role"] == "label"
+             and n["description"].endswith("of the graph's scale")}
+    check(scale.get("Top of the graph's scale") == "1.0%" and
+          scale.get("Middle of the graph's scale") == "0.5%" and
+          scale.get("Bottom of the graph's scale") == "0%", f"the scale is read as {scale}")
+    client, adapter = app.combos(nodes)
+    check(client["extents"][1] < adapter["extents"][1], "the combos' captions are swapped")
+    graph = h.find_node(nodes, role="chart", name="Traffic graph", showing=True)
+    check(graph is not None, "no chart named 'Traffic graph'")
+    check("Received" in graph["description"] and "sent" in graph["description"] and
+          "1.0%" in graph["description"], f"the graph is described as {graph['description']!r}")
+
+
+def window_menu_items(app, keys):
+    """Presses `keys` in the main window; returns the names of the menu's items once one takes
+    the focus (the menu that opens from the keyboard highlights its first item)."""
+    app._menu_monitor()
+    app._monitor_lines(0)
+    app.desktop.activate(app.main_window)
+    app.desktop.key(*keys)
+    lines = app._monitor_lines(3.0)
+    check(lines, f"{'+'.join(keys)} opened no menu")
+    return [n["name"] for n in lines[-1]["items"] if n["role"] != "separator"]
+
+
+@test
+def shift_f10_and_the_menu_key_open_the_window_menu(ctx):
+    app = ctx.start()
+    for keys in (["shift+F10"], ["Menu"]):
+        items = window_menu_items(app, keys)
+        check(items[0] == "Minimize" and items[-1] == "About Flowbright...",
+              f"{'+'.join(keys)} opened {items}")
+        ctx.desktop.key("Escape")  # closes the menu and nothing else
+        time.sleep(0.5)
+        check(app.main_window_viewable(), "Escape in the window menu hid the window")
+    # From the menu, the keyboard reaches its commands: Up wraps to About.
+    window_menu_items(app, ["shift+F10"])
+    ctx.desktop.key("Up", "Return")
+    h.wait_until(lambda: [w for w in app.desktop.visible_windows("^Flowbright$")
+                          if w != app.main_window], 10, "the About dialog")
+
+
+@test
+def return_on_the_focused_run_button_starts_the_client(ctx):
+    seed_emule(ctx.sandbox)
+    ctx.sandbox.write_store({"APP_NAME": "Emule", "APP_PATH": EMULE_EXE})
+    app = ctx.start()
+    d = ctx.desktop
+    d.activate(app.main_window)
+    # The focus starts in the client list, where Return starts nothing.
+    d.key("Return")
+    time.sleep(1.0)
+    check(not ctx.sandbox.records("wine"), "Return in the client list started the client")
+    check(app.main_window_viewable(), "Return in the client list hid the window")
+    d.key("Tab")
+    h.wait_until(lambda: "focused" in button(app, "Run")["states"], 10, "the focus on Run")
+    d.key("Return")
+    runs = h.wait_until(lambda: ctx.sandbox.records("wine"), 10, "the client to start via wine")
+    check(runs[0]["argv"] == [EMULE_EXE], f"wine arguments {runs[0]['argv']}")
+    time.sleep(0.5)
+    check(len(ctx.sandbox.records("wine")) == 1, "Return started the client more than once")
+    # Esc still hides the window with the focus on a button.
+    d.key("Escape")
+    h.wait_until(lambda: not app.main_window_viewable(), 10, "Escape to hide the window")
+    check(app.alive(), "Escape ended the program")
 
 
 # ---- runner -----------------------------------------------------------------------------------

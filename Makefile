@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Flowbright: `make run` and `make test` install what is missing, build and go.
 BUILD ?= build
 CMAKE_BUILD_TYPE ?= RelWithDebInfo

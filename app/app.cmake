@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The main window and the program.
 fb_add_library(fb_app
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/SwiftlaneDlg.cpp ${CMAKE_CURRENT_LIST_DIR}/AboutDlg.cpp

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/SwiftlaneApp.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/TerminationSignals.h"

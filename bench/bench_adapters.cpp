@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The refresh of the selected adapter, on the real interface table, in a network namespace of
 // the benchmark's own holding 1 or 1000 links: the cost must not grow with the number of links.
 

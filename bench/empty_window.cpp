@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floors of the whole-program figures (scripts/measure.py).
 //
 // Plain: the smallest Qt Widgets program that shows one empty top-level window. It does what the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # fb_add_library(name SOURCES ... [LIBS ...])
 #   A static library of the program, built with the shared configuration.
 function(fb_add_library name)

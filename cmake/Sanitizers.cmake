@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sanitizer switch. 'address' brings AddressSanitizer together with UndefinedBehaviorSanitizer;
 # 'thread' brings ThreadSanitizer, which cannot be combined with the other two.
 function(fb_apply_sanitizers target)

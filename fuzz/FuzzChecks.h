@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Property checks over arbitrary input, one per fuzz target. Each takes the raw bytes of one

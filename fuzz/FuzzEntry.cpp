@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The libFuzzer entry of one fuzz target; FB_FUZZ_CHECK names its check (see FuzzChecks.h).
 // A violated property aborts, so that libFuzzer keeps the input as a finding.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # libFuzzer targets, one per input the program takes from outside: the registry file format,
 # the INI file, the settings object, Windows command lines and start-up entries, Windows paths
 # in a Wine prefix and the catalogue probes over fuzzed hives. Built only with clang and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Adapter list and connection statistics: the logic of the main window's adapter choice and
 # "Statistics" group, without widgets.
 fb_add_library(fb_net_adapters

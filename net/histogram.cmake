@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The acceleration graph: the drawing core (no widgets needed to test it) and its widget.
 fb_add_library(fb_net_histogram
   SOURCES

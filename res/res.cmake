@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 fb_add_library(fb_res SOURCES ${CMAKE_CURRENT_LIST_DIR}/Resources.cpp)
 
 # The icon and other Qt resources. An object library, so that the resource registration is

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """How long Flowbright takes to start and to end with large files of its own.
 
 Makes a 10 MB registry store (Wine's text format, many keys under HKCU) and a 10 MB settings

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets (clang, build-fuzz) and runs each for FUZZ_SECONDS seconds
 # (the first argument, else $FUZZ_SECONDS, else 60), starting from its seed corpus in
 # fuzz/corpus/<target>/. Fails on the first finding; the input that caused it is kept as

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Whole-program figures of Flowbright: start-up time, CPU use shown and hidden, peak memory.
 
 The program (installed into a temporary prefix, or the build's own binary with --no-install)

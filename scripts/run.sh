@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts Flowbright. On a machine without a display it starts a virtual one (Xvfb) with a
 # window manager and a tray, saves a screenshot of the main window, and ends the program the way
 # a desktop logout does (SIGTERM), so that it writes its files.

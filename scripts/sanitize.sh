@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The test suite under sanitizers, bounded for CI:
 #  1. AddressSanitizer + UndefinedBehaviorSanitizer: the whole suite is built in build-asan and
 #     run with ctest (the end-to-end suite only with SANITIZE_E2E=1; the package checks never,

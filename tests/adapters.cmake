@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Adapter list, statistics texts, and their Linux facilities.
 fb_add_test(test_adapter_list SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_adapter_list.cpp
             LIBS fb_net_adapters)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End-to-end suite (label e2e): the built program on a virtual desktop of its own.
 # Install and package checks (label package): the installation layout under a temporary
 # prefix, and the .deb built, checked (contents, control fields, lintian) and, as root,

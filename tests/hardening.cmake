@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Hardening: the fuzz checks replayed over their seed corpora and kept findings, injected faults
 # in every file the program writes, two copies of the program on the same files, and launching
 # programs from hostile stored paths.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Tests of the acceleration graph: pixel rules, the graph's behaviour, direct drawing against the
 # replay, and the widget.
 fb_add_test(test_histogram_raster SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_histogram_raster.cpp

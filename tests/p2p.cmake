@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Tests of the P2P catalogue, the stored choice, the Run P2P group, Windows paths in a Wine
 # prefix and program launching.
 fb_add_test(test_p2p_catalogue SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_p2p_catalogue.cpp

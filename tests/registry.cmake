@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 fb_add_test(test_registry
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_registry_text.cpp
           ${CMAKE_CURRENT_LIST_DIR}/test_registry_store.cpp

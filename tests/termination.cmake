@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Requests to end the process (SIGTERM, SIGINT) and the closing of open menus and dialogs.
 find_package(Qt6 REQUIRED COMPONENTS Test)
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two copies of the program's storage at once: two processes, each with its own file-backed
 // registry and INI reader, save the options, the adapter, the client choice and the settings
 // in turn many times on the same files. No save is lost (every value ends as the last one some

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Injected faults in every file the program writes: the registry store (the stored client
 // choice), the settings file and the start-up entry. Whatever fails (a write, a flush, the
 // rename, a full disk, a read-only directory, a crash between the temporary file and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Launching from hostile stored text, end to end and for real: a stored client path read back
 // from the file-backed registry and started as the Run button starts it, a parameter string
 // handed to a program found on PATH, and the start-up entry run the way a desktop runs it.

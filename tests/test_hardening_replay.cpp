@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fuzz checks in the normal build: every seed of every fuzz target, and every input kept
 // from a finding (tests/data/hardening/<target>/), goes through the target's property check.
 // A kept input fails here until the fault it found is fixed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The graph's behaviour: points from the added values, the history, the range, and the pixels
 // of hand-worked pictures. Every case runs with both ways of drawing a tick.
 #include "net/HistogramCore.h"

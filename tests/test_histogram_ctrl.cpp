@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The graph widget: creation, its timer, and what it paints. Runs without a display.
 #include "net/HistogramCtrl.h"
 

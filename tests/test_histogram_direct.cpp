@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Direct drawing against the replay: long random runs, pixel-identical after every tick.
 #include "net/HistogramCore.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pixel rules of the graph's drawing: filled rectangles, lines, the self-copy and clipping.
 #include "net/HistogramRaster.h"
 

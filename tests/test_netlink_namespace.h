@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Network namespaces made by tests and benchmarks of the interface table: each lives as long as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "p2p/FindP2PDlg.h"
 
 #include "fakes/FakeRegistry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Run P2P group against the real file system and the real launcher: a throwaway Wine
 // prefix, and a `wine` on a temporary PATH that only records how it was called.
 #include "p2p/RunGroup.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "net/LocalAddresses.h"
 #include "net/Watcher.h"
 #include "platform/linux/AddressTable.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The start-up entry: the "Run" value "Flowbright" kept as an XDG autostart entry.
 
 #include "platform/linux/Registry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Costs of the registry on files: our store and Wine's hives are parsed once per change of the
 // file; a save formats and writes the whole store.
 

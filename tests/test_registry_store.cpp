@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The registry store on files: our own HKCU file, the Wine prefix beneath it, and the ways a
 // write can fail.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text format of the registry files: Wine's hives and our own store.
 
 #include "platform/Registry.h"

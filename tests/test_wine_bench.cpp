@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Costs of the start-up fill of the Run P2P group: the eighteen probes, and the existence check
 // of a Windows path whose folders must be searched without regard to letter case.
 #include "p2p/FindP2PDlg.h"

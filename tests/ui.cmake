@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Tests of the tray icon manager, its Qt host and the button with tooltip.
 find_package(Qt6 REQUIRED COMPONENTS Test)
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Local addresses, the watcher's lifecycle, and the Linux packet sockets.
 fb_add_test(test_addresses SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_addresses.cpp
   LIBS fb_net_watcher)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The tray icon manager and the button with tooltip.
 fb_add_library(fb_ui
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/ButtonST.cpp

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The registry on Linux: the current user's keys in a file of our own, with the Wine prefix's

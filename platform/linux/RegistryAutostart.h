@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The start-up entry of the current user's "Run" key, value "Flowbright", kept as an XDG

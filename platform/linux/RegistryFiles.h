@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // File operations of the registry store: an exclusive lock, whole-file reads with a size limit,

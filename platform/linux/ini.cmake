@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # INI files with the private-profile rules, on real files.
 fb_add_library(fb_linux_ini
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/IniProfile.cpp ${CMAKE_CURRENT_LIST_DIR}/IniProfile.h

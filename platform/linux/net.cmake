@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Interface table (routing netlink, sysfs, udev) and connection state (NetworkManager over
 # D-Bus, else the routing tables) of Linux.
 fb_add_library(fb_linux_net

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 fb_add_library(fb_linux_process SOURCES ${CMAKE_CURRENT_LIST_DIR}/Process.cpp
                LIBS fb_platform Qt6::Widgets)
 

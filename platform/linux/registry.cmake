@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The registry on Linux: a file store in Wine's text format, the Wine prefix beneath it, and the
 # start-up entry kept as an XDG autostart entry.
 fb_add_library(fb_linux_registry

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Prints the accessibility tree of one running application as JSON.
 
 Run with the session bus of the desktop under test in DBUS_SESSION_BUS_ADDRESS:

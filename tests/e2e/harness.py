@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Harness of the end-to-end suite: a throwaway desktop and home for one run of Flowbright.
 
 Every test gets

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks the installation and the Debian package of a built tree.
 
     package_test.py install --build-dir BUILD   cmake --install into a temporary prefix

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Stands in for a program that Flowbright starts (wine, xdg-open, UpdateApp.exe).
 
 The harness installs a copy of this script under each of those names in a directory at the

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End-to-end suite: starts the built Flowbright on a desktop of its own and checks what a
 user and the system see.
 

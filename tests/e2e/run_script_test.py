@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks that `make run` started by root runs the program as an unprivileged user.
 
     run_script_test.py

@@ -18,6 +18,7 @@ import argparse
 import gzip
 import hashlib
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -173,6 +174,55 @@ def dpkg_in(root, *args):
                   "--force-script-chrootless", *args], timeout=300)
 
 
+def run_installed_as(user, program, home, env_extra=None):
+    """Starts the installed program as `user` on no display at all (Qt's offscreen platform),
+    lets it start, and ends it the way a logout does."""
+    env = {"HOME": str(home), "PATH": "/usr/bin:/bin", "LANG": "C.UTF-8",
+           "QT_QPA_PLATFORM": "offscreen", "XDG_RUNTIME_DIR": str(home / "runtime"),
+           "WINEPREFIX": str(home / ".wine")}
+    env.update(env_extra or {})
+    proc = subprocess.Popen(["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}",
+                             "--clear-groups",
+                             "--", str(program)], env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, start_new_session=True)
+    try:
+        try:
+            proc.wait(3)
+            raise h.TestFailure(f"the installed program ended by itself: {proc.stderr.read()}")
+        except subprocess.TimeoutExpired:
+            pass
+        proc.terminate()
+        check(proc.wait(15) == 0, "exit status after SIGTERM")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+
+
+def check_run_by_a_user(root, work):
+    """The installed program, run as an ordinary user, keeps its settings in the user's
+    ~/.config (the program's folder is not the user's to write) and reads them back."""
+    if not shutil.which("setpriv"):
+        raise h.TestSkipped("setpriv is not installed")
+    user = pwd.getpwnam("nobody")
+    home = work / "home"
+    (home / "runtime").mkdir(parents=True, mode=0o700)
+    for path in (home, home / "runtime"):
+        os.chown(path, user.pw_uid, user.pw_gid)
+    work.chmod(0o755)
+    program = root / "usr/bin/flowbright"
+    run_installed_as(user, program, home)
+    ini = home / ".config/flowbright/flowbright.ini"
+    check(ini.is_file(), f"no settings file in {ini.parent} after a run as {user.pw_name}")
+    check(not (program.parent / "flowbright.ini").exists(), "a settings file beside /usr/bin")
+    # A value edited by hand is read back, and written back as it was.
+    text = ini.read_text()
+    check("srcaddr=120" in text, f"srcaddr default missing: {text}")
+    ini.write_text(text.replace("srcaddr=120", "srcaddr=150"))
+    run_installed_as(user, program, home)
+    check("srcaddr=150" in ini.read_text(), "a hand-edited value did not survive a restart")
+
+
 def check_throwaway_install(deb, work):
     """Installs into an empty root with a package database of its own, then purges it."""
     root = work / "root"
@@ -189,6 +239,7 @@ def check_throwaway_install(deb, work):
     listed = dpkg_in(root, "--listfiles", "flowbright").stdout.splitlines()
     for rel in expected_files():
         check(f"/usr/{rel}" in listed, f"dpkg -L lacks /usr/{rel}")
+    check_run_by_a_user(root, work)
 
     dpkg_in(root, "--purge", "flowbright")
     status = h.run(["dpkg-query", f"--admindir={admin}", "-W", "-f=${Status}", "flowbright"],

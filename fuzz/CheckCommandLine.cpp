@@ -19,34 +19,6 @@ using Args = std::vector<std::string>;
 Args (*const SplitParameters)(const std::string&) = &linux_impl::SplitWindowsCommandLine;
 Args (*const SplitCommandLine)(std::string_view) = &linux_impl::SplitRunCommandLine;
 
-// Quotes arguments the way Windows programs expect them (the inverse of the splitting rules):
-// quotes around anything empty or holding blanks or quotes, backslashes doubled before a quote.
-std::string QuoteForWindows(const Args& args) {
-    std::string line;
-    for (const auto& arg : args) {
-        if (!line.empty())
-            line += ' ';
-        if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
-            line += arg;
-            continue;
-        }
-        line += '"';
-        std::size_t backslashes = 0;
-        for (char c : arg) {
-            if (c == '\\') {
-                ++backslashes;
-                continue;
-            }
-            line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-            backslashes = 0;
-            line += c;
-        }
-        line.append(backslashes * 2, '\\');
-        line += '"';
-    }
-    return line;
-}
-
 std::string Show(const Args& args) {
     std::string text = "[";
     for (const auto& arg : args)
@@ -62,7 +34,7 @@ std::string CheckCommandLine(std::string_view data) {
 
     // The launcher's parameter string: quoting the arguments again gives the same arguments.
     const Args parameters = SplitParameters(text);
-    const std::string requoted = QuoteForWindows(parameters);
+    const std::string requoted = linux_impl::JoinWindowsArguments(parameters);
     if (SplitParameters(requoted) != parameters)
         return "parameters " + Show(parameters) + " do not survive quoting as \"" +
                Printable(requoted) + "\"";
@@ -88,7 +60,7 @@ std::string CheckCommandLine(std::string_view data) {
     // The start-up entry through its file: what is read back runs the same program with the
     // same arguments; a refused write leaves no entry.
     const std::string dir = scratch.Fresh("autostart");
-    linux_impl::RegistryAutostart autostart(dir, std::make_shared<linux_impl::RegistryFileOps>());
+    linux_impl::RegistryAutostart autostart(dir, std::make_shared<linux_impl::FileOps>());
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     bytes.push_back(0);
     const long written =

@@ -288,7 +288,8 @@ TEST_F(IniProfileTest, ReplacesTheFileAtomicallyAndOnlyWhenItChanges) {
     EXPECT_EQ(Inode(file), first) << "an unchanged file is not rewritten";
     ASSERT_TRUE(Write("s", "k", "2"));
     EXPECT_NE(Inode(file), first) << "a change replaces the file by rename";
-    EXPECT_EQ(dir.Entries(), std::set<std::string>{"flowbright.ini"}) << "no temporary left";
+    EXPECT_EQ(dir.Entries(), (std::set<std::string>{"flowbright.ini", "flowbright.ini.lock"}))
+        << "no temporary left";
 }
 
 TEST_F(IniProfileTest, KeepsThePermissionBits) {
@@ -424,7 +425,7 @@ TEST_F(IniProfileTest, TwoWritersLoseNoKey) {
         EXPECT_EQ(Get("s", "a" + std::to_string(i)), "v");
         EXPECT_EQ(Get("s", "b" + std::to_string(i)), "v");
     }
-    EXPECT_EQ(dir.Entries(), std::set<std::string>{"flowbright.ini"});
+    EXPECT_EQ(dir.Entries(), (std::set<std::string>{"flowbright.ini", "flowbright.ini.lock"}));
 }
 
 TEST_F(IniProfileTest, AFileTooLargeToReadIsNeitherReadNorReplaced) {
@@ -459,7 +460,7 @@ TEST_F(IniProfileTest, ABatchWriteAppliesEveryKeyInOrderInOneReplacement) {
     EXPECT_EQ(ReadFile(file), "; mine\n[b]\nz=2\n[a]\nx=1\ny=4\n[c]\nw=\n");
     EXPECT_TRUE(profile.WriteStrings(file, {{"a", "x", "5"}, {"A", "X", "6"}}, {}));
     EXPECT_EQ(Get("a", "x"), "6") << "the later write of a key wins";
-    EXPECT_EQ(dir.Entries(), std::set<std::string>{"flowbright.ini"});
+    EXPECT_EQ(dir.Entries(), (std::set<std::string>{"flowbright.ini", "flowbright.ini.lock"}));
 }
 
 TEST_F(IniProfileTest, ANewFileStartsFromTheShippedOne) {
@@ -520,11 +521,11 @@ TEST(IniProfileFolders, AFolderIsWritableWhenFilesCanBeMadeInIt) {
     ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
 }
 
-// Another program holding the folder's lock does not hold up a write for long: it is given up,
+// Another program holding the file's lock does not hold up a write for long: it is given up,
 // with one line on standard error, and the file stays as it was.
-TEST_F(IniProfileTest, AWriteGivesUpOnAFolderLockedByAnotherProgram) {
+TEST_F(IniProfileTest, AWriteGivesUpOnAFileLockedByAnotherProgram) {
     WriteFile(file, "[s]\nk=1\n");
-    const int lockFd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int lockFd = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(lockFd, 0);
     ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
     ::testing::internal::CaptureStderr();

@@ -74,7 +74,7 @@ protected:
         paths.autostartDir = dir_.File("config/autostart");
         return paths;
     }
-    std::unique_ptr<FileRegistry> MakeRegistry(std::shared_ptr<RegistryFileOps> ops = nullptr) {
+    std::unique_ptr<FileRegistry> MakeRegistry(std::shared_ptr<FileOps> ops = nullptr) {
         return std::make_unique<FileRegistry>(MakePaths(), std::move(ops));
     }
 
@@ -113,7 +113,7 @@ protected:
 
 // A write whose n-th step fails: 0 open of the temporary file, 1 write, 2 fsync, 3 close,
 // 4 rename, 5 open of the directory, 6 fsync of the directory.
-class FailingOps : public RegistryFileOps {
+class FailingOps : public FileOps {
 public:
     int failStep = -1;
     int failErrno = EIO;
@@ -123,25 +123,24 @@ public:
         const bool directory = (flags & O_DIRECTORY) != 0;
         if (Fails(directory ? 5 : 0))
             return -1;
-        return RegistryFileOps::Open(path, flags, mode);
+        return FileOps::Open(path, flags, mode);
     }
     ssize_t Write(int fd, const void* data, std::size_t size) override {
         if (Fails(1))
             return -1;
-        return RegistryFileOps::Write(fd, data,
-                                      shortWrites ? std::min<std::size_t>(size, 7) : size);
+        return FileOps::Write(fd, data, shortWrites ? std::min<std::size_t>(size, 7) : size);
     }
     int Fsync(int fd) override {
         struct stat info {};
         ::fstat(fd, &info);
         if (Fails(S_ISDIR(info.st_mode) ? 6 : 2))
             return -1;
-        return RegistryFileOps::Fsync(fd);
+        return FileOps::Fsync(fd);
     }
     int Close(int fd) override {
         struct stat info {};
         ::fstat(fd, &info);
-        const int result = RegistryFileOps::Close(fd);
+        const int result = FileOps::Close(fd);
         if (!S_ISDIR(info.st_mode) && Fails(3))
             return -1;
         return result;
@@ -149,7 +148,7 @@ public:
     int Rename(const std::string& from, const std::string& to) override {
         if (Fails(4))
             return -1;
-        return RegistryFileOps::Rename(from, to);
+        return FileOps::Rename(from, to);
     }
 
 private:
@@ -162,28 +161,28 @@ private:
 };
 
 // A write that kills its own process at the n-th step (a crash or a power cut at that moment).
-class CrashingOps : public RegistryFileOps {
+class CrashingOps : public FileOps {
 public:
     explicit CrashingOps(int step)
         : step_(step) {}
     int Open(const std::string& path, int flags, mode_t mode) override {
         Maybe(0);
-        return RegistryFileOps::Open(path, flags, mode);
+        return FileOps::Open(path, flags, mode);
     }
     ssize_t Write(int fd, const void* data, std::size_t size) override {
         Maybe(1);
         // Half of the data, then the crash.
-        const ssize_t wrote = RegistryFileOps::Write(fd, data, std::max<std::size_t>(size / 2, 1));
+        const ssize_t wrote = FileOps::Write(fd, data, std::max<std::size_t>(size / 2, 1));
         Maybe(2);
         return wrote;
     }
     int Fsync(int fd) override {
         Maybe(3);
-        return RegistryFileOps::Fsync(fd);
+        return FileOps::Fsync(fd);
     }
     int Rename(const std::string& from, const std::string& to) override {
         Maybe(4);
-        const int result = RegistryFileOps::Rename(from, to);
+        const int result = FileOps::Rename(from, to);
         Maybe(5);
         return result;
     }

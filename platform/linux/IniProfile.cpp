@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/IniProfile.h"
 
+#include "platform/Text.h"
+#include "platform/linux/FileIo.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -24,35 +27,18 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Text helpers
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+// Names and values lose the white space of their line around them.
+std::string_view Trim(std::string_view text) {
+    return fb::Trim(text, kLineSpace);
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
+bool IsLineSpace(char c) {
+    return kLineSpace.find(c) != std::string_view::npos;
 }
 
 // The part of a C-level string before its first NUL.
 std::string_view CString(std::string_view text) {
     return text.substr(0, text.find('\0'));
-}
-
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
-            return false;
-    }
-    return true;
 }
 
 // A value as a reader sees it: up to a NUL, without blanks and without one pair of
@@ -85,7 +71,7 @@ struct Shape {
 // start of the file.
 Shape Classify(std::string_view text, std::size_t first = 0) {
     Shape shape;
-    while (first < text.size() && IsBlank(text[first]))
+    while (first < text.size() && IsLineSpace(text[first]))
         ++first;
     if (first == text.size() || text[first] == ';')
         return shape; // blank line or comment
@@ -110,7 +96,7 @@ Shape Classify(std::string_view text, std::size_t first = 0) {
     shape.nameStart = static_cast<std::size_t>(name.data() - text.data());
     shape.nameLength = name.size();
     std::size_t value = equals + 1;
-    while (value < text.size() && IsBlank(text[value]))
+    while (value < text.size() && IsLineSpace(text[value]))
         ++value;
     shape.valueStart = value;
     return shape;
@@ -179,7 +165,7 @@ public:
             Line& line = lines_[i];
             if (line.Is(Shape::Kind::Section))
                 break;
-            if (line.Is(Shape::Kind::Key) && SameName(line.Name(), key)) {
+            if (line.Is(Shape::Kind::Key) && EqualsIgnoringAsciiCase(line.Name(), key)) {
                 Replace(line, value);
                 return;
             }
@@ -211,14 +197,15 @@ private:
     // rewriting it does not widen the gap each time.
     static void Replace(Line& line, std::string_view value) {
         std::size_t from = line.shape.valueStart;
-        if (!value.empty() && IsBlank(value.front()))
+        if (!value.empty() && IsLineSpace(value.front()))
             from = line.text.find('=', line.shape.nameStart + line.shape.nameLength) + 1;
         line.text.replace(from, std::string::npos, value);
     }
 
     std::optional<std::size_t> FindSection(std::string_view section) const {
         for (std::size_t i = 0; i < lines_.size(); ++i) {
-            if (lines_[i].Is(Shape::Kind::Section) && SameName(lines_[i].Name(), section))
+            if (lines_[i].Is(Shape::Kind::Section) &&
+                EqualsIgnoringAsciiCase(lines_[i].Name(), section))
                 return i;
         }
         return std::nullopt;
@@ -252,118 +239,6 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Files
 
-class Fd {
-public:
-    explicit Fd(int fd = -1)
-        : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept
-        : fd_(other.Release()) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-enum class ReadResult { Ok, Missing, Failed };
-
-// Opens a regular file for reading. Never blocks on a FIFO or device: those count as failures,
-// as does a file too large to be ours.
-ReadResult OpenRegular(int dirFd, const char* name, Fd& fd, struct stat& info) {
-    fd.Reset(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd)
-        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uint64_t>(info.st_size) > IniProfile::kMaxFileSize)
-        return ReadResult::Failed;
-    return ReadResult::Ok;
-}
-
-// Reads the rest of an open file.
-bool ReadAll(int fd, std::size_t expected, std::string& content) {
-    content.clear();
-    content.reserve(expected);
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (got == 0)
-            return true;
-        content.append(buffer, static_cast<std::size_t>(got));
-        if (content.size() > IniProfile::kMaxFileSize)
-            return false;
-    }
-}
-
-// Reads a regular file completely.
-ReadResult ReadFile(int dirFd, const char* name, std::string& content, struct stat* info) {
-    Fd fd;
-    struct stat st {};
-    const ReadResult opened = OpenRegular(dirFd, name, fd, st);
-    if (opened != ReadResult::Ok)
-        return opened;
-    if (!ReadAll(fd.Get(), static_cast<std::size_t>(st.st_size), content))
-        return ReadResult::Failed;
-    if (info != nullptr)
-        *info = st;
-    return ReadResult::Ok;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t put = ::write(fd, data.data(), data.size());
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return true;
-}
-
-// The path a write must replace: the file itself, or the file a symbolic link names.
-std::optional<std::string> WriteTarget(const std::string& file) {
-    struct stat st {};
-    if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return file;
-    char* resolved = ::realpath(file.c_str(), nullptr);
-    if (resolved == nullptr)
-        return std::nullopt; // a dangling or looping link: not ours to replace
-    std::string target(resolved);
-    std::free(resolved);
-    return target;
-}
-
-// Creates the folder and its missing parents, private to the user as the folders of a
-// user's own settings are.
-void MakeFolders(const std::string& folder) {
-    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-        const std::string prefix = folder.substr(0, slash);
-        if (!prefix.empty() && ::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
-            return;
-        if (slash == std::string::npos)
-            return;
-    }
-}
-
 // The path as one line of text: control characters shown as '?'.
 std::string Printable(std::string_view path) {
     std::string text(path);
@@ -372,83 +247,6 @@ std::string Printable(std::string_view path) {
             c = '?';
     }
     return text;
-}
-
-// Takes the folder's lock, waiting at most kLockWait for another process to let go of it.
-// False when it stayed held; a file system without locks counts as locked.
-bool LockFolder(int fd) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + IniProfile::kLockWait;
-    for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return true;
-        if (errno == EINTR)
-            continue;
-        if (errno != EWOULDBLOCK)
-            return true; // a file system without locks: write unlocked
-        if (Clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-// Opens the directory for the *at calls and locks it against a second writer of the same
-// file, so that two processes' read-modify-write cycles do not lose each other's keys.
-// `busy` tells that another process kept the lock.
-Fd OpenDirectory(const std::string& dir, bool& busy) {
-    busy = false;
-    Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd) {
-        if (!LockFolder(fd.Get())) {
-            busy = true;
-            fd.Reset();
-        }
-        return fd;
-    }
-    // A directory we may search and write but not list still takes the file.
-    fd.Reset(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    return fd;
-}
-
-std::string TemporaryName(const std::string& base) {
-    static std::atomic<unsigned> counter{0};
-    return "." + base.substr(0, 64) + "." + std::to_string(::getpid()) + "." +
-           std::to_string(counter.fetch_add(1)) + ".tmp";
-}
-
-// Replaces `name` in the directory by a file holding `content`, never leaving a half-written
-// file behind. `existing` is the replaced file's status, or null for a new file.
-bool ReplaceFile(int dirFd, const std::string& name, std::string_view content,
-                 const struct stat* existing) {
-    std::string temporary;
-    Fd fd;
-    for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
-        temporary = TemporaryName(name);
-        fd.Reset(::openat(dirFd, temporary.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666));
-        if (!fd && errno != EEXIST)
-            return false;
-    }
-    if (!fd)
-        return false;
-    bool ok = WriteAll(fd.Get(), content);
-    if (ok && existing != nullptr) {
-        const mode_t bits = existing->st_mode & 07777;
-        // The owner first: changing it clears set-id bits, which the mode then restores.
-        if (::geteuid() == 0 && ::fchown(fd.Get(), existing->st_uid, existing->st_gid) != 0) {
-            // Keep our own ownership; the content is what matters.
-        }
-        ok = ::fchmod(fd.Get(), bits) == 0;
-    }
-    ok = ok && ::fsync(fd.Get()) == 0;
-    ok = ::close(fd.Release()) == 0 && ok;
-    ok = ok && ::renameat(dirFd, temporary.c_str(), dirFd, name.c_str()) == 0;
-    if (!ok) {
-        ::unlinkat(dirFd, temporary.c_str(), 0);
-        return false;
-    }
-    ::fsync(dirFd); // the rename itself survives a crash; O_PATH descriptors just fail here
-    return true;
 }
 
 bool ValidName(std::string_view name, std::string_view forbidden) {
@@ -474,42 +272,14 @@ std::optional<CheckedWrite> Check(const ProfileWrite& write) {
     return CheckedWrite{section, key, value};
 }
 
-// ---------------------------------------------------------------------------------------------
-// What identifies one version of a file: a rewrite by rename gives a new inode, one in place a
-// new change time.
-
-struct Stamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    struct timespec modified {};
-    struct timespec changed {};
-
-    explicit Stamp(const struct stat& info)
-        : device(info.st_dev)
-        , inode(info.st_ino)
-        , size(info.st_size)
-        , modified(info.st_mtim)
-        , changed(info.st_ctim) {}
-
-    bool operator==(const Stamp& other) const {
-        return device == other.device && inode == other.inode && size == other.size &&
-               modified.tv_sec == other.modified.tv_sec &&
-               modified.tv_nsec == other.modified.tv_nsec &&
-               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
-    }
-};
-
 // File times come from a clock that ticks in steps of a few milliseconds: a file changed in the
 // last moments may change again without a new time stamp, so it is not kept.
-bool ChangedJustNow(const struct stat& info) {
+bool ChangedJustNow(const FileStamp& stamp) {
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    const auto nanoseconds = [](const struct timespec& t) {
-        return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-    };
     constexpr std::int64_t kSettled = 100'000'000; // 100 ms, many clock steps
-    return nanoseconds(now) - nanoseconds(info.st_ctim) < kSettled;
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec - stamp.ctimeNs <
+           kSettled;
 }
 
 } // namespace
@@ -522,9 +292,9 @@ struct IniProfile::Snapshot {
         std::string_view body; // the lines after the header, up to the next header
     };
 
-    Snapshot(std::string path, const struct stat& info, std::string text)
+    Snapshot(std::string path, const FileStamp& version, std::string text)
         : file(std::move(path))
-        , stamp(info)
+        , stamp(version)
         , content(std::move(text)) {
         const std::string_view all = content;
         std::vector<std::size_t> headers; // where each section's header line starts
@@ -550,7 +320,7 @@ struct IniProfile::Snapshot {
     // The key's value as a reader sees it, or nothing when the section or the key is missing.
     std::optional<std::string_view> Find(std::string_view section, std::string_view key) const {
         for (const Section& candidate : sections) {
-            if (!SameName(candidate.name, section))
+            if (!EqualsIgnoringAsciiCase(candidate.name, section))
                 continue;
             std::optional<std::string_view> found;
             ForEachLine(candidate.body, [&](std::string_view line, std::string_view, std::size_t) {
@@ -558,7 +328,7 @@ struct IniProfile::Snapshot {
                     return;
                 const Shape shape = Classify(line);
                 if (shape.kind == Shape::Kind::Key &&
-                    SameName(line.substr(shape.nameStart, shape.nameLength), key))
+                    EqualsIgnoringAsciiCase(line.substr(shape.nameStart, shape.nameLength), key))
                     found = ReadableValue(line.substr(shape.valueStart));
             });
             return found; // only the first section of a name is read
@@ -567,7 +337,7 @@ struct IniProfile::Snapshot {
     }
 
     const std::string file;
-    const Stamp stamp;
+    const FileStamp stamp;
     const std::string content;
     std::vector<Section> sections; // views into `content`, in file order
 };
@@ -590,20 +360,19 @@ std::string IniProfile::DefaultUserFolder() {
 }
 
 std::shared_ptr<const IniProfile::Snapshot> IniProfile::Load(const std::string& path) {
-    Fd fd;
-    struct stat info {};
-    if (path.empty() || OpenRegular(AT_FDCWD, path.c_str(), fd, info) != ReadResult::Ok)
+    const std::optional<FileStamp> stamp = path.empty() ? std::nullopt : StatRegularFile(path);
+    if (!stamp)
         return nullptr;
     {
         const std::lock_guard lock(m_cacheMutex);
-        if (m_cache != nullptr && m_cache->file == path && m_cache->stamp == Stamp(info))
+        if (m_cache != nullptr && m_cache->file == path && m_cache->stamp == *stamp)
             return m_cache;
     }
-    std::string content;
-    if (!ReadAll(fd.Get(), static_cast<std::size_t>(info.st_size), content))
+    FileContent read = ReadWholeFile(path, kMaxFileSize);
+    if (read.status != ReadStatus::Ok)
         return nullptr;
-    auto snapshot = std::make_shared<const Snapshot>(path, info, std::move(content));
-    if (!ChangedJustNow(info)) {
+    auto snapshot = std::make_shared<const Snapshot>(path, read.stamp, std::move(read.text));
+    if (!ChangedJustNow(read.stamp)) {
         const std::lock_guard lock(m_cacheMutex);
         m_cache = snapshot;
     }
@@ -623,10 +392,7 @@ std::string IniProfile::GetString(const std::string& section, const std::string&
         }
         if (!value) {
             // The default loses its trailing blanks, as the Windows function strips them.
-            std::string_view fallback = CString(defaultValue);
-            while (!fallback.empty() && IsBlank(fallback.back()))
-                fallback.remove_suffix(1);
-            value.emplace(fallback);
+            value.emplace(TrimEnd(CString(defaultValue), kLineSpace));
         }
         if (value->size() > size - 1)
             value->resize(size - 1);
@@ -676,47 +442,52 @@ bool IniProfile::WriteString(const std::string& section, const std::string& key,
 
 namespace {
 
-// The folder and the name of the file a write replaces; nothing when it is no file's path.
-std::optional<std::pair<std::string, std::string>> SplitTarget(const std::string& target) {
-    const std::size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string(".")
-                      : slash == 0               ? std::string("/")
-                                                 : target.substr(0, slash);
-    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..")
-        return std::nullopt;
-    return std::pair{std::move(dir), std::move(name)};
-}
-
-// A file about to be rewritten.
-struct Update {
-    ReadResult read = ReadResult::Failed;
-    struct stat info {}; // the old file's status, when it was read
-    std::string content; // the new content
-    bool changed = false;
-};
-
-// The new content of the file: its old content, or that of `startFrom` for a new file, with
-// the writes applied in order. Nothing when the file cannot be read or may not be written.
-std::optional<Update> Updated(int dirFd, const std::string& name,
-                              const std::vector<CheckedWrite>& writes,
-                              const std::string& startFrom) {
-    Update update;
-    std::string old;
-    update.read = ReadFile(dirFd, name.c_str(), old, &update.info);
-    if (update.read == ReadResult::Failed)
-        return std::nullopt;
-    if (update.read == ReadResult::Ok && ::faccessat(dirFd, name.c_str(), W_OK, AT_EACCESS) != 0)
-        return std::nullopt; // a read-only file stays read-only
-    if (update.read == ReadResult::Missing && !startFrom.empty() &&
-        ReadFile(AT_FDCWD, startFrom.c_str(), old, nullptr) != ReadResult::Ok)
-        old.clear(); // an unreadable shipped file leaves the user's copy to start empty
-    Document document(old);
+// The new content of the file, or nothing when it needs no rewrite. `failed` tells that the
+// file cannot be read or may not be written.
+std::optional<std::string> Updated(const std::string& target,
+                                   const std::vector<CheckedWrite>& writes,
+                                   const std::string& startFrom, bool& failed) {
+    FileContent old = ReadWholeFile(target, IniProfile::kMaxFileSize);
+    failed = old.status == ReadStatus::Failed || old.status == ReadStatus::TooLarge ||
+             (old.status == ReadStatus::Ok &&
+              ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0);
+    if (failed)
+        return std::nullopt; // a read-only file stays read-only, even for an unchanged value
+    if (old.status == ReadStatus::Missing && !startFrom.empty()) {
+        // An unreadable shipped file leaves the user's copy to start empty.
+        old = ReadWholeFile(startFrom, IniProfile::kMaxFileSize);
+        if (old.status != ReadStatus::Ok)
+            old.text.clear();
+        old.status = ReadStatus::Missing;
+    }
+    Document document(old.text);
     for (const CheckedWrite& write : writes)
         document.Set(write.section, write.key, write.value);
-    update.content = document.Text();
-    update.changed = update.read != ReadResult::Ok || update.content != old;
-    return update;
+    std::string content = document.Text();
+    if (old.status == ReadStatus::Ok && content == old.text)
+        return std::nullopt;
+    return content;
+}
+
+// The file a write replaces (through a symbolic link to an existing file), with its folder
+// made when it is the user's own; nothing when it is no writable file's path.
+std::optional<std::string> WritableTarget(const std::string& path, const std::string& userFolder) {
+    std::string target;
+    bool isLink = false;
+    if (ResolveWriteTarget(path, target, isLink) != 0)
+        return std::nullopt;
+    struct stat info {};
+    if (::stat(target.c_str(), &info) == 0 ? !S_ISREG(info.st_mode) : isLink)
+        return std::nullopt; // a FIFO, a device, a folder or a dangling link is not ours
+    const std::string name = target.substr(target.rfind('/') + 1);
+    if (name.empty() || name == "." || name == "..")
+        return std::nullopt;
+    const std::string dir = DirectoryOf(target);
+    if (!userFolder.empty() && dir == userFolder)
+        MakeDirectories(dir);
+    if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return std::nullopt;
+    return target;
 }
 
 } // namespace
@@ -730,35 +501,26 @@ bool IniProfile::WriteStrings(const std::string& file, const std::vector<Profile
                 checked.push_back(*valid);
         }
         const std::string path(CString(file));
-        if (checked.empty() || path.empty())
+        const auto target = path.empty() ? std::nullopt : WritableTarget(path, m_userFolder);
+        if (checked.empty() || !target)
             return false;
-        const std::optional<std::string> target = WriteTarget(path);
-        const auto split = target ? SplitTarget(*target) : std::nullopt;
-        if (!split)
-            return false;
-        const auto& [dir, name] = *split;
-        if (!m_userFolder.empty() && dir == m_userFolder)
-            MakeFolders(dir);
-
-        bool busy = false;
-        const Fd dirFd = OpenDirectory(dir, busy);
-        if (busy) {
+        // Two copies of the program rewriting the file at once would lose each other's keys.
+        const FileLock lock(*target + ".lock", kLockWait);
+        if (lock.Busy()) {
             std::fprintf(stderr,
-                         "flowbright: %s not saved: another program has kept its folder locked "
-                         "for over %lld ms\n",
+                         "flowbright: %s not saved: another program has kept it locked for over "
+                         "%lld ms\n",
                          Printable(path).c_str(), static_cast<long long>(kLockWait.count()));
         }
-        if (!dirFd)
+        if (!lock.Held())
             return false;
-
-        const std::optional<Update> update =
-            Updated(dirFd.Get(), name, checked, std::string(CString(startFrom)));
-        if (!update)
+        FileOps ops;
+        RemoveStaleTemporaries(ops, *target);
+        bool failed = false;
+        const auto content = Updated(*target, checked, std::string(CString(startFrom)), failed);
+        if (failed || (content && AtomicReplaceFile(ops, *target, *content, 0666) != 0))
             return false;
-        const bool replaced = !update->changed ||
-                              ReplaceFile(dirFd.Get(), name, update->content,
-                                          update->read == ReadResult::Ok ? &update->info : nullptr);
-        return replaced && checked.size() == writes.size();
+        return checked.size() == writes.size();
     } catch (const std::exception&) {
         return false;
     }

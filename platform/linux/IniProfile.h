@@ -27,8 +27,9 @@ namespace fb::linux_impl {
 //   file once;
 // - a write replaces the file atomically (temporary file in the same directory, fsync, rename)
 //   keeping its permission bits, and goes through a symbolic link to the file it names. It
-//   locks the folder against other writers; when another process holds that lock for longer
-//   than kLockWait, the write is given up and says so on standard error.
+//   holds the lock "<file>.lock" against other writers; when another process holds that lock
+//   for longer than kLockWait, the write is given up and says so on standard error. The
+//   temporary file of a write that died is removed by the next write.
 // Names and values are C strings: anything after a NUL character is ignored. A write that
 // could not be read back as written (a line break in a value, '=' in a key, ']' in a section
 // name, an empty name) is refused, as is a write to a file the process may not write.
@@ -36,7 +37,7 @@ class IniProfile : public IProfile {
 public:
     // Files larger than this are not read (defaults apply) nor rewritten.
     static constexpr std::size_t kMaxFileSize = 64u * 1024u * 1024u;
-    // The longest a write waits for another process to let go of the folder's lock.
+    // The longest a write waits for another process to let go of the file's lock.
     static constexpr std::chrono::milliseconds kLockWait{1000};
 
     // Without a folder of the user's own: every file is used where it is named.

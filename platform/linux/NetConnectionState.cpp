@@ -45,13 +45,13 @@ constexpr std::size_t kFileLimit = 1 << 20;
 // Reads a small file whole; empty when it cannot be read. Never follows more than kFileLimit.
 std::string ReadSmallFile(const std::string& path) {
     std::string text;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
         return text;
     }
     char buffer[4096];
     while (text.size() < kFileLimit) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
+        const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -60,7 +60,6 @@ std::string ReadSmallFile(const std::string& path) {
         }
         text.append(buffer, static_cast<std::size_t>(n));
     }
-    close(fd);
     return text;
 }
 
@@ -202,10 +201,7 @@ NetConnectionState::NetConnectionState(Options options, QObject* parent)
 }
 
 NetConnectionState::~NetConnectionState() {
-    m_routeNotifier.reset();
-    if (m_routeSocket >= 0) {
-        close(m_routeSocket);
-    }
+    m_routeNotifier.reset(); // before the socket it watches closes
     if (m_bus && m_bus->isConnected()) {
         m_bus->disconnect(kNmService, kNmPath, kPropertiesInterface,
                           QStringLiteral("PropertiesChanged"), this,
@@ -310,19 +306,18 @@ void NetConnectionState::WatchRoutes() {
     if (QCoreApplication::instance() == nullptr) {
         return; // no event loop to deliver the kernel's reports: the tables are read each time
     }
-    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
-    if (fd < 0) {
+    UniqueFd fd(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
+    if (!fd) {
         return;
     }
     sockaddr_nl address{};
     address.nl_family = AF_NETLINK;
     address.nl_groups = RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE | RTMGRP_LINK;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
+    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return;
     }
-    m_routeSocket = fd;
-    m_routeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    m_routeSocket = std::move(fd);
+    m_routeNotifier = std::make_unique<QSocketNotifier>(m_routeSocket.Get(), QSocketNotifier::Read);
     connect(m_routeNotifier.get(), &QSocketNotifier::activated, this,
             [this] { DrainRouteEvents(); });
 }
@@ -332,7 +327,7 @@ void NetConnectionState::DrainRouteEvents() {
     // again at the next query. Lost messages (ENOBUFS) mean the same.
     char buffer[8192];
     for (;;) {
-        const ssize_t n = recv(m_routeSocket, buffer, sizeof buffer, 0);
+        const ssize_t n = recv(m_routeSocket.Get(), buffer, sizeof buffer, 0);
         if (n > 0 || (n < 0 && (errno == EINTR || errno == ENOBUFS))) {
             m_routesDirty = true;
             continue;
@@ -346,7 +341,7 @@ std::string NetConnectionState::Read(const std::string& path) const {
 }
 
 bool NetConnectionState::ConnectedByRoutes(std::uint32_t& flags) {
-    if (m_routesDirty || m_routeSocket < 0) {
+    if (m_routesDirty || !m_routeSocket) {
         m_routesFlags = 0;
         m_routesConnected = ReadRoutes(m_routesFlags);
         m_routesDirty = false;

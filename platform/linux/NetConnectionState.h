@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/ConnectionState.h"
+#include "platform/linux/UniqueFd.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -60,7 +61,7 @@ public:
     bool ConnectedByRoutes(std::uint32_t& flags);
 
     // Whether the kernel's route and link changes are being followed.
-    bool WatchingRoutes() const { return m_routeSocket >= 0; }
+    bool WatchingRoutes() const { return m_routeSocket.Valid(); }
 
     // Whether a proxy is configured in the environment or the desktop's settings.
     bool ProxyConfigured();
@@ -94,7 +95,7 @@ private:
     unsigned m_requests = 0;
 
     // The routing tables' answer, kept until the kernel reports a change.
-    int m_routeSocket = -1;
+    UniqueFd m_routeSocket;
     std::unique_ptr<QSocketNotifier> m_routeNotifier;
     bool m_routesDirty = true;
     bool m_routesConnected = false;

@@ -23,20 +23,6 @@
 
 namespace fb::linux_impl {
 
-UniqueFd::~UniqueFd() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = other.Release();
-    }
-    return *this;
-}
-
 namespace {
 
 struct OwningInterface {

@@ -2,33 +2,9 @@
 #pragma once
 
 #include "platform/PacketSocket.h"
+#include "platform/linux/UniqueFd.h"
 
 namespace fb::linux_impl {
-
-// An owned file descriptor, closed exactly once.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd)
-        : m_fd(fd) {}
-    ~UniqueFd();
-    UniqueFd(UniqueFd&& other) noexcept
-        : m_fd(other.Release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    int Release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // A receive-all IPv4 socket: an AF_PACKET datagram socket (data from the IP header on) for
 // every protocol, bound to one interface with promiscuous membership, keeping IPv4 packets in

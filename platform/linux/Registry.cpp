@@ -77,13 +77,13 @@ struct CachedHive {
 using StoreChange = std::function<long(RegHive&, bool& changed)>;
 
 struct FileRegistry::State {
-    State(Paths paths, std::shared_ptr<RegistryFileOps> ops)
+    State(Paths paths, std::shared_ptr<FileOps> ops)
         : paths(std::move(paths))
-        , ops(ops ? std::move(ops) : std::make_shared<RegistryFileOps>())
+        , ops(ops ? std::move(ops) : std::make_shared<FileOps>())
         , autostart(this->paths.autostartDir, this->ops) {}
 
     Paths paths;
-    std::shared_ptr<RegistryFileOps> ops;
+    std::shared_ptr<FileOps> ops;
     RegistryAutostart autostart;
     std::mutex mutex; // guards the Wine hives' caches
     CachedHive userHive;
@@ -163,8 +163,8 @@ struct FileRegistry::State {
             return disk;
         }
         if (content.status == ReadStatus::Ok || content.status == ReadStatus::TooLarge) {
-            RegistryLock lock(paths.lock, pending.empty() ? RegistryLock::kDefaultWait
-                                                          : std::chrono::milliseconds{0});
+            FileLock lock(paths.lock,
+                          pending.empty() ? FileLock::kDefaultWait : std::chrono::milliseconds{0});
             RegHive ignoredHive;
             long ignored = 0;
             if (lock.Held())
@@ -240,10 +240,10 @@ struct FileRegistry::State {
 
     // The lock for a write. Once a change waits for another process, later writes only try the
     // lock, so that a save of many values does not wait once per value.
-    std::unique_ptr<RegistryLock> LockForWrite() {
+    std::unique_ptr<FileLock> LockForWrite() {
         const bool waiting = !pending.empty() || pendingRun.has_value();
-        return std::make_unique<RegistryLock>(paths.lock, waiting ? std::chrono::milliseconds{0}
-                                                                  : RegistryLock::kDefaultWait);
+        return std::make_unique<FileLock>(paths.lock, waiting ? std::chrono::milliseconds{0}
+                                                              : FileLock::kDefaultWait);
     }
 
     // Keeps a change that could not be written because the lock is busy; reads see it.
@@ -344,7 +344,7 @@ struct FileRegistry::State {
         std::lock_guard guard(storeMutex);
         if (pending.empty() && !pendingRun)
             return;
-        RegistryLock lock(paths.lock, kExitWait);
+        FileLock lock(paths.lock, kExitWait);
         if (lock.Held()) {
             FlushRunLocked();
             if (!pending.empty())
@@ -520,7 +520,7 @@ private:
 
 } // namespace
 
-FileRegistry::FileRegistry(Paths paths, std::shared_ptr<RegistryFileOps> ops)
+FileRegistry::FileRegistry(Paths paths, std::shared_ptr<FileOps> ops)
     : state_(std::make_shared<State>(std::move(paths), std::move(ops))) {}
 
 FileRegistry::~FileRegistry() {
@@ -541,10 +541,6 @@ FileRegistry::Paths FileRegistry::DefaultPaths() {
     paths.winePrefix = prefix;
     paths.autostartDir = config + "/autostart";
     return paths;
-}
-
-const FileRegistry::Paths& FileRegistry::GetPaths() const {
-    return state_->paths;
 }
 
 std::unique_ptr<IRegKey> FileRegistry::OpenKey(RegRoot root, const std::string& path, bool forWrite,

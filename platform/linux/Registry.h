@@ -22,7 +22,7 @@ public:
     };
 
     // `ops` carries out the steps of a write; null means the system's calls.
-    explicit FileRegistry(Paths paths, std::shared_ptr<RegistryFileOps> ops = nullptr);
+    explicit FileRegistry(Paths paths, std::shared_ptr<FileOps> ops = nullptr);
     ~FileRegistry() override;
     FileRegistry(const FileRegistry&) = delete;
     FileRegistry& operator=(const FileRegistry&) = delete;
@@ -30,8 +30,6 @@ public:
     // The paths of the current user, from XDG_CONFIG_HOME (default $HOME/.config) and
     // WINEPREFIX (default $HOME/.wine).
     static Paths DefaultPaths();
-
-    const Paths& GetPaths() const;
 
     std::unique_ptr<IRegKey> OpenKey(RegRoot root, const std::string& path, bool forWrite,
                                      long* error = nullptr) override;

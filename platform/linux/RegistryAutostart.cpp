@@ -2,6 +2,7 @@
 #include "platform/linux/RegistryAutostart.h"
 
 #include "platform/Registry.h"
+#include "platform/Text.h"
 #include "platform/linux/RegistryText.h"
 
 #include <fcntl.h>
@@ -22,10 +23,6 @@ constexpr std::string_view kGroup = "[Desktop Entry]";
 constexpr std::string_view kOriginalKey = "X-Flowbright-RunValue";
 constexpr std::size_t kEntryLimit = 1 << 20;
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 bool NeedsExecQuotes(std::string_view arg) {
     if (arg.empty())
         return true;
@@ -38,16 +35,6 @@ bool NeedsExecQuotes(std::string_view arg) {
             return true;
     }
     return false;
-}
-
-std::string Trim(std::string_view text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return std::string(text.substr(begin, end - begin));
 }
 
 // The keys of the [Desktop Entry] group, unescaped; the last of duplicate keys counts.
@@ -63,7 +50,7 @@ std::map<std::string, std::string> ReadDesktopGroup(std::string_view text) {
         pos = end + 1;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        const std::string trimmed = Trim(line);
+        const std::string trimmed(Trim(line));
         if (trimmed.empty() || trimmed[0] == '#')
             continue;
         if (trimmed[0] == '[') {
@@ -73,7 +60,7 @@ std::map<std::string, std::string> ReadDesktopGroup(std::string_view text) {
         const std::size_t equals = trimmed.find('=');
         if (!inGroup || equals == std::string::npos)
             continue;
-        const std::string key = Trim(std::string_view(trimmed).substr(0, equals));
+        const std::string key(Trim(std::string_view(trimmed).substr(0, equals)));
         keys[key] = UnescapeKeyFileValue(Trim(std::string_view(trimmed).substr(equals + 1)));
     }
     return keys;
@@ -194,15 +181,11 @@ std::vector<std::string> SplitRunCommandLine(std::string_view line) {
     return args;
 }
 
-std::string JoinWindowsCommandLine(const std::vector<std::string>& args) {
+std::string JoinWindowsArguments(std::span<const std::string> args) {
     std::string line;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (i == 0) {
-            line += '"' + arg + '"';
-            continue;
-        }
-        line += ' ';
+    for (const std::string& arg : args) {
+        if (!line.empty())
+            line += ' ';
         if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
             line += arg;
             continue;
@@ -221,6 +204,15 @@ std::string JoinWindowsCommandLine(const std::vector<std::string>& args) {
         line.append(backslashes * 2, '\\');
         line += '"';
     }
+    return line;
+}
+
+std::string JoinWindowsCommandLine(const std::vector<std::string>& args) {
+    if (args.empty())
+        return {};
+    std::string line = '"' + args[0] + '"';
+    if (args.size() > 1)
+        line += ' ' + JoinWindowsArguments(std::span(args).subspan(1));
     return line;
 }
 
@@ -347,7 +339,7 @@ std::string UnescapeKeyFileValue(std::string_view value) {
     return out;
 }
 
-RegistryAutostart::RegistryAutostart(std::string autostartDir, std::shared_ptr<RegistryFileOps> ops)
+RegistryAutostart::RegistryAutostart(std::string autostartDir, std::shared_ptr<FileOps> ops)
     : dir_(std::move(autostartDir))
     , ops_(std::move(ops)) {}
 
@@ -368,7 +360,7 @@ std::string RegistryAutostart::EntryPath() const {
 
 std::optional<std::string> RegistryAutostart::EntryText(const std::string& commandLine) {
     const std::vector<std::string> args = SplitRunCommandLine(commandLine);
-    if (args.empty() || args[0].empty() || !regtext::IsValidUtf8(commandLine))
+    if (args.empty() || args[0].empty() || !IsValidUtf8(commandLine))
         return std::nullopt;
     std::string text;
     text += kGroup;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,10 @@ namespace fb::linux_impl {
 std::vector<std::string> SplitRunCommandLine(std::string_view commandLine);
 // The command line whose split gives `args` back: the program name always in quotes.
 std::string JoinWindowsCommandLine(const std::vector<std::string>& args);
+// Arguments quoted so that the C runtime's rules (and the launcher's parameter splitting) read
+// them back as they are: quotes around anything empty or holding blanks or quotes, backslashes
+// doubled before a quote.
+std::string JoinWindowsArguments(std::span<const std::string> args);
 
 // Desktop Entry Exec values: arguments quoted where they need it, '%' doubled. The result is the
 // value before the key-file escaping of backslashes and control characters.
@@ -38,7 +43,7 @@ std::string UnescapeKeyFileValue(std::string_view value);
 
 class RegistryAutostart {
 public:
-    RegistryAutostart(std::string autostartDir, std::shared_ptr<RegistryFileOps> ops);
+    RegistryAutostart(std::string autostartDir, std::shared_ptr<FileOps> ops);
 
     // True for the HKCU path and value name this class stands for.
     static bool IsProjectedValue(std::string_view path, std::string_view name);
@@ -64,7 +69,7 @@ public:
 
 private:
     std::string dir_;
-    std::shared_ptr<RegistryFileOps> ops_;
+    std::shared_ptr<FileOps> ops_;
 };
 
 } // namespace fb::linux_impl

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/RegistryText.h"
 
+#include "platform/Text.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -25,15 +27,6 @@ bool IsStringType(std::uint32_t type) {
     return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
 
-bool IsAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 int HexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -43,54 +36,6 @@ int HexDigit(char c) {
         return c - 'A' + 10;
     return -1;
 }
-
-// The length of the valid UTF-8 sequence starting at `text[pos]`, or 0 when it is not one
-// (overlong forms, surrogates and code points above U+10FFFF are not valid).
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    std::size_t length = 0;
-    std::uint32_t point = 0;
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        point = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        point = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        point = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (pos + length > text.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(pos + i) & 0xC0u) != 0x80u)
-            return 0;
-        point = (point << 6) | (byte(pos + i) & 0x3Fu);
-    }
-    if ((length == 3 && point < 0x800) || (length == 4 && point < 0x10000) || point > 0x10FFFF ||
-        (point >= 0xD800 && point <= 0xDFFF))
-        return 0;
-    return length;
-}
-
-} // namespace
-
-bool regtext::IsValidUtf8(std::string_view text) {
-    for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t length = Utf8SequenceLength(text, pos);
-        if (length == 0)
-            return false;
-        pos += length;
-    }
-    return true;
-}
-
-namespace {
 
 void AppendCodePoint(std::string& out, std::uint32_t point) {
     if (point < 0x80) {
@@ -628,9 +573,9 @@ void AppendValue(std::string& out, const RegValue& value) {
 // ---- Names and paths -------------------------------------------------------------------
 
 std::string FoldRegistryName(std::string_view name) {
-    if (IsAscii(name) || !regtext::IsValidUtf8(name)) {
+    if (IsAscii(name) || !IsValidUtf8(name)) {
         std::string folded(name);
-        std::transform(folded.begin(), folded.end(), folded.begin(), AsciiLower);
+        std::transform(folded.begin(), folded.end(), folded.begin(), FoldAscii);
         return folded;
     }
     const QByteArray folded =
@@ -717,11 +662,6 @@ RegKeyNode& RegHive::CreateKey(std::string_view path, std::int64_t now) {
         it->second.modified = now;
     }
     return it->second;
-}
-
-bool RegHive::EraseValue(std::string_view path, std::string_view name) {
-    RegKeyNode* key = FindKey(path);
-    return key != nullptr && key->Erase(name);
 }
 
 bool RegHive::Is64Bit() const {

@@ -56,7 +56,6 @@ public:
     bool KeyExists(std::string_view path) const;
     // The key, created (with the given time) when missing.
     RegKeyNode& CreateKey(std::string_view path, std::int64_t now);
-    bool EraseValue(std::string_view path, std::string_view name);
 
     // True for a hive of a 64-bit prefix ("#arch=win64").
     bool Is64Bit() const;
@@ -88,7 +87,6 @@ std::string FormatRegistryText(const RegHive& hive);
 
 // Text conversions used by the format, exposed for the tests.
 namespace regtext {
-bool IsValidUtf8(std::string_view text);
 // UTF-16 code units to UTF-8; lone surrogates U+DC80..U+DCFF stand for single bytes that were
 // not valid UTF-8, other lone surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& units);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/ShellSpawn.h"
 
+#include "platform/linux/UniqueFd.h"
+
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <signal.h>
@@ -19,30 +21,6 @@ extern char** environ;
 namespace fb::linux_impl {
 
 namespace {
-
-// A file descriptor that closes with its owner.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd)
-        : m_fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { Close(); }
-    int Get() const { return m_fd; }
-    void Reset(int fd) {
-        Close();
-        m_fd = fd;
-    }
-    void Close() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // Everything the child needs, built before fork: after it, only async-signal-safe calls.
 struct ChildPlan {
@@ -124,9 +102,9 @@ int SpawnDetached(const SpawnRequest& request) {
     int pipeFds[2] = {-1, -1};
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return errno;
-    Fd readEnd(pipeFds[0]);
-    Fd writeEnd(pipeFds[1]);
-    Fd nullFd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    UniqueFd readEnd(pipeFds[0]);
+    UniqueFd writeEnd(pipeFds[1]);
+    UniqueFd nullFd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
 
     const pid_t middle = ::fork();
     if (middle < 0)
@@ -142,7 +120,7 @@ int SpawnDetached(const SpawnRequest& request) {
         RunChild(request, plan, writeEnd.Get(), nullFd.Get());
     }
 
-    writeEnd.Close();
+    writeEnd.Reset();
     int status = 0;
     while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
     }

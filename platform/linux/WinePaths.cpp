@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/WinePaths.h"
 
+#include "platform/Text.h"
+
 #include <QString>
 
 #include <dirent.h>
@@ -20,29 +22,10 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-bool IsAscii(const std::string& text) {
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    }
-    return true;
-}
-
-char FoldAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Names compare as Wine compares them: without regard to letter case, Unicode included.
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-    if (IsAscii(a) && IsAscii(b)) {
-        if (a.size() != b.size())
-            return false;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (FoldAscii(a[i]) != FoldAscii(b[i]))
-                return false;
-        }
-        return true;
-    }
+    if (IsAscii(a) && IsAscii(b))
+        return EqualsIgnoringAsciiCase(a, b);
     return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
                .compare(QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())),
                         Qt::CaseInsensitive) == 0;

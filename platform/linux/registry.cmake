@@ -6,4 +6,4 @@ fb_add_library(fb_linux_registry
           ${CMAKE_CURRENT_LIST_DIR}/RegistryAutostart.cpp
           ${CMAKE_CURRENT_LIST_DIR}/RegistryFiles.cpp
           ${CMAKE_CURRENT_LIST_DIR}/RegistryText.cpp
-  LIBS fb_platform Qt6::Core)
+  LIBS fb_platform fb_linux_files Qt6::Core)

@@ -101,8 +101,7 @@ std::string CheckP2PProbes(std::string_view data) {
     // The choice is stored and read back, and every other value of a sound store survives.
     const std::string name = "Emule";
     const std::string path = "C:\\Program Files\\eMule\\eMule.exe";
-    find.WriteAppName(name);
-    find.WriteAppPath(path);
+    find.WriteChoice(name, path);
     if (find.ReadAppName() != name || find.ReadAppPath() != path)
         return "the stored choice does not read back";
     RegHive now;

@@ -68,52 +68,17 @@ CAdapterList::LoadResult CAdapterList::LoadInterfaceTable() {
     if (!m_table.ReadTable(rows)) {
         return LoadResult::NoTable;
     }
-    Build(rows, nullptr, nullptr);
-    return LoadResult::Loaded;
-}
-
-void CAdapterList::Build(const std::vector<fb::IfRow>& rows, const Entry* keep,
-                         const std::string* keepText) {
-    std::vector<std::string> entries;
-    std::vector<Entry> mapping;
-    bool kept = keep == nullptr;
     for (const fb::IfRow& row : rows) {
-        if (!kept && keep->index < row.index) {
-            entries.push_back(*keepText);
-            mapping.push_back(*keep);
-            kept = true;
+        if (m_entries.size() == kMaxEntries) {
+            break;
         }
         std::string text = EntryText(row.description, row.speed);
-        if (!IsListed(text)) {
-            continue;
+        if (IsListed(text)) {
+            m_entries.push_back(std::move(text));
+            m_mapping.push_back({row.index, {row.speed, row.inOctets, row.outOctets}});
         }
-        if (!kept && keep->index == row.index) {
-            kept = true;
-        }
-        entries.push_back(std::move(text));
-        mapping.push_back({row.index, {row.speed, row.inOctets, row.outOctets}});
     }
-    if (!kept) {
-        entries.push_back(*keepText);
-        mapping.push_back(*keep);
-    }
-    if (entries.size() > kMaxEntries) {
-        // The first kMaxEntries are listed; an adapter that must stay takes the last place.
-        if (keep != nullptr) {
-            std::size_t keepAt = 0;
-            while (keepAt < mapping.size() && mapping[keepAt].index != keep->index) {
-                ++keepAt;
-            }
-            if (keepAt >= kMaxEntries) {
-                entries[kMaxEntries - 1] = *keepText;
-                mapping[kMaxEntries - 1] = *keep;
-            }
-        }
-        entries.resize(kMaxEntries);
-        mapping.resize(kMaxEntries);
-    }
-    m_entries = std::move(entries);
-    m_mapping = std::move(mapping);
+    return LoadResult::Loaded;
 }
 
 int CAdapterList::SelectionFor(int storedNetwork) const {
@@ -137,38 +102,6 @@ fb::IfCounters CAdapterList::ReadSelectedRow(int selected) {
         entry.last = fresh;
     }
     return entry.last;
-}
-
-std::uint32_t CAdapterList::InterfaceIndexAt(int position) const {
-    if (position < 0 || static_cast<std::size_t>(position) >= m_mapping.size()) {
-        return 0;
-    }
-    return m_mapping[static_cast<std::size_t>(position)].index;
-}
-
-int CAdapterList::PositionOf(std::uint32_t index) const {
-    for (std::size_t i = 0; i < m_mapping.size(); ++i) {
-        if (m_mapping[i].index == index) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
-int CAdapterList::Reload(int selected) {
-    const int position = SelectionFor(selected);
-    std::vector<fb::IfRow> rows;
-    if (!m_table.ReadTable(rows)) {
-        return position;
-    }
-    if (position < 0) {
-        Build(rows, nullptr, nullptr);
-        return SelectionFor(0);
-    }
-    const Entry keep = m_mapping[static_cast<std::size_t>(position)];
-    const std::string keepText = m_entries[static_cast<std::size_t>(position)];
-    Build(rows, &keep, &keepText);
-    return PositionOf(keep.index);
 }
 
 std::string CAdapterList::EntryText(const std::string& description, std::uint32_t speed) {

@@ -10,8 +10,9 @@
 
 // The adapter list of the main window without its widgets: the interface table as it was read,
 // the texts of the adapter combo box, and the mapping from each entry to the adapter it shows.
-// An entry stays bound to its adapter's identity (the interface index), so adapters that come
-// and go elsewhere in the table never make an entry read another adapter's counters.
+// The list is built once and never rebuilt. An entry stays bound to its adapter's identity (the
+// interface index), so adapters that come and go elsewhere in the table never make an entry read
+// another adapter's counters.
 class CAdapterList {
 public:
     enum class LoadResult {
@@ -42,22 +43,12 @@ public:
     // values; with no entries at all the counters are zero. Allocates nothing.
     fb::IfCounters ReadSelectedRow(int selected);
 
-    // The interface index of the adapter at `position`; 0 when the position is not listed.
-    std::uint32_t InterfaceIndexAt(int position) const;
-
-    // The position of the entry that shows interface `index`; -1 when none does.
-    int PositionOf(std::uint32_t index) const;
-
-    // Rebuilds the entries from a fresh read of the table, for use after the system reports
-    // that interfaces came or went. The adapter at `selected` keeps its entry even when it has
-    // vanished (showing its last values). Returns that adapter's new position (-1 when nothing
-    // is listed). When the table cannot be read the entries stay as they were.
-    int Reload(int selected);
-
     // " <description cut to 38 characters> <speed >> 20> Mb"
     static std::string EntryText(const std::string& description, std::uint32_t speed);
 
-    // False for entry texts of wide-area, ISATAP and loopback rows (case-sensitive).
+    // The adapter filter: false for entry texts of wide-area, ISATAP and loopback rows
+    // (case-sensitive). Interface tables only describe their links; this alone decides which
+    // of them are listed.
     static bool IsListed(const std::string& entryText);
 
     // speed / 16000, at least 1: turns a byte count over 500 ms into thousandths of the speed.
@@ -68,9 +59,6 @@ private:
         std::uint32_t index = 0; // the adapter's identity
         fb::IfCounters last;     // its last good counters
     };
-
-    // Builds entries from `rows`; `keep` (when not null) is an entry to keep even when absent.
-    void Build(const std::vector<fb::IfRow>& rows, const Entry* keep, const std::string* keepText);
 
     fb::IInterfaceTable& m_table;
     std::vector<std::string> m_entries;

@@ -5,13 +5,29 @@
 
 #include <algorithm>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace {
 
 using fb::RegRoot;
-using Trim = CFindP2PDlg::Trim;
-using Alternative = CFindP2PDlg::Alternative;
+
+// How a probe turns the value it read into a path.
+enum class Trim {
+    None,                    // the value whole
+    CutAtLastBackslash,      // up to (not including) the last backslash
+    CutThenDropOpeningQuote, // as above, then without the quotation mark it starts with
+    DropQuotes,              // without the quotation marks around it
+};
+
+// One registry location where a client's installer leaves its folder or program.
+struct Alternative {
+    RegRoot root;
+    const char* key;
+    const char* valueName; // empty: the key's default value
+    Trim trim;
+    const char* executable; // appended after a backslash; null: the trimmed value whole
+};
 
 const std::string kOptionKey(product::kOptionKey);
 
@@ -98,16 +114,20 @@ std::string BufferText(const std::uint8_t* data, std::size_t size) {
     return std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(end - data));
 }
 
-} // namespace
-
-std::span<const CFindP2PDlg::Client, CFindP2PDlg::kClientCount> CFindP2PDlg::Clients() {
-    return kClients;
+// A Windows path with a drive letter ("C:\..."). A value read from a Windows program's registry
+// (the Wine prefix) names a client only when it is one: such a path is checked through the
+// prefix's drives and started with Wine, never natively.
+bool IsWindowsPath(std::string_view path) {
+    return path.size() >= 3 &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+           path[1] == ':' && path[2] == '\\';
 }
 
-CFindP2PDlg::CFindP2PDlg(fb::IRegistry& registry)
-    : m_registry(registry) {}
-
-bool CFindP2PDlg::ApplyTrim(Trim trim, std::string& text) {
+// Applies a trimming rule. Cutting a value that holds no backslash gives no path (false): no
+// folder can be derived from it. The quotation marks of a quoted command or icon path are
+// removed; an unquoted value keeps its first and last characters, so that its drive letter and
+// extension survive.
+bool ApplyTrim(Trim trim, std::string& text) {
     switch (trim) {
     case Trim::None:
         return true;
@@ -131,19 +151,21 @@ bool CFindP2PDlg::ApplyTrim(Trim trim, std::string& text) {
     return false;
 }
 
-int CFindP2PDlg::Probe(std::span<const Alternative> alternatives, std::string& slot) {
+// Reads a client's locations in order; the first that gives a path fills `slot` (1). Leaves the
+// slot alone when none does (0).
+int Probe(fb::IRegistry& registry, std::span<const Alternative> alternatives, std::string& slot) {
     // Every key of the row is opened before any value is read; each closes with its owner.
     std::vector<std::unique_ptr<fb::IRegKey>> keys;
     keys.reserve(alternatives.size());
     bool anyOpened = false;
     for (const auto& alternative : alternatives) {
-        keys.push_back(m_registry.OpenKey(alternative.root, alternative.key, false));
+        keys.push_back(registry.OpenKey(alternative.root, alternative.key, false));
         anyOpened = anyOpened || keys.back() != nullptr;
     }
     if (!anyOpened)
         return 0;
 
-    std::array<std::uint8_t, kValueBufferSize> buffer{};
+    std::array<std::uint8_t, CFindP2PDlg::kValueBufferSize> buffer{};
     for (std::size_t i = 0; i < alternatives.size(); ++i) {
         if (!keys[i])
             continue;
@@ -166,59 +188,68 @@ int CFindP2PDlg::Probe(std::span<const Alternative> alternatives, std::string& s
     return 0;
 }
 
+} // namespace
+
+std::span<const CFindP2PDlg::Client, CFindP2PDlg::kClientCount> CFindP2PDlg::Clients() {
+    return kClients;
+}
+
+CFindP2PDlg::CFindP2PDlg(fb::IRegistry& registry)
+    : m_registry(registry) {}
+
 int CFindP2PDlg::FindAresGalaxy() {
-    return Probe(kAresGalaxy, m_aresGalaxyPath);
+    return Probe(m_registry, kAresGalaxy, m_aresGalaxyPath);
 }
 int CFindP2PDlg::FindAzureus() {
-    return Probe(kAzureus, m_azureusPath);
+    return Probe(m_registry, kAzureus, m_azureusPath);
 }
 int CFindP2PDlg::FindBearFlix() {
-    return Probe(kBearFlix, m_bearFlixPath);
+    return Probe(m_registry, kBearFlix, m_bearFlixPath);
 }
 int CFindP2PDlg::FindBearShare() {
-    return Probe(kBearShare, m_bearSharePath);
+    return Probe(m_registry, kBearShare, m_bearSharePath);
 }
 int CFindP2PDlg::FindBitComet() {
-    return Probe(kBitComet, m_bitCometPath);
+    return Probe(m_registry, kBitComet, m_bitCometPath);
 }
 int CFindP2PDlg::FindBitTorrent() {
-    return Probe(kBitTorrent, m_bitTorrentPath);
+    return Probe(m_registry, kBitTorrent, m_bitTorrentPath);
 }
 int CFindP2PDlg::FindDCPlusPlus() {
-    return Probe(kDCPlusPlus, m_dcPlusPlusPath);
+    return Probe(m_registry, kDCPlusPlus, m_dcPlusPlusPath);
 }
 int CFindP2PDlg::FindEmule() {
-    return Probe(kEmule, m_emulePath);
+    return Probe(m_registry, kEmule, m_emulePath);
 }
 int CFindP2PDlg::FindEdonkey() {
-    return Probe(kEdonkey, m_edonkeyPath);
+    return Probe(m_registry, kEdonkey, m_edonkeyPath);
 }
 int CFindP2PDlg::FindFrostWire() {
-    return Probe(kFrostWire, m_frostWirePath);
+    return Probe(m_registry, kFrostWire, m_frostWirePath);
 }
 int CFindP2PDlg::FindImesh() {
-    return Probe(kImesh, m_imeshPath);
+    return Probe(m_registry, kImesh, m_imeshPath);
 }
 int CFindP2PDlg::FindKazaa() {
-    return Probe(kKazaa, m_kazaaPath);
+    return Probe(m_registry, kKazaa, m_kazaaPath);
 }
 int CFindP2PDlg::FindLimeWire() {
-    return Probe(kLimeWire, m_limeWirePath);
+    return Probe(m_registry, kLimeWire, m_limeWirePath);
 }
 int CFindP2PDlg::FindMorpheus() {
-    return Probe(kMorpheus, m_morpheusPath);
+    return Probe(m_registry, kMorpheus, m_morpheusPath);
 }
 int CFindP2PDlg::FindShareaza() {
-    return Probe(kShareaza, m_shareazaPath);
+    return Probe(m_registry, kShareaza, m_shareazaPath);
 }
 int CFindP2PDlg::FindUTorrent() {
-    return Probe(kUTorrent, m_uTorrentPath);
+    return Probe(m_registry, kUTorrent, m_uTorrentPath);
 }
 int CFindP2PDlg::FindWarez() {
-    return Probe(kWarez, m_warezPath);
+    return Probe(m_registry, kWarez, m_warezPath);
 }
 int CFindP2PDlg::FindWinMx() {
-    return Probe(kWinMx, m_winMxPath);
+    return Probe(m_registry, kWinMx, m_winMxPath);
 }
 
 std::string CFindP2PDlg::ReadChoice(const char* valueName, std::size_t bufferSize,
@@ -236,21 +267,6 @@ std::string CFindP2PDlg::ReadChoice(const char* valueName, std::size_t bufferSiz
     return text;
 }
 
-bool CFindP2PDlg::IsWindowsPath(std::string_view path) {
-    return path.size() >= 3 &&
-           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
-           path[1] == ':' && path[2] == '\\';
-}
-
-void CFindP2PDlg::WriteValue(const char* valueName, const std::string& text) {
-    auto key = m_registry.CreateKey(HKCU, kOptionKey);
-    if (!key)
-        return;
-    std::vector<std::uint8_t> data(text.begin(), text.end());
-    data.push_back(0);
-    key->SetValue(valueName, fb::reg::kSz, data.data(), static_cast<std::uint32_t>(data.size()));
-}
-
 std::string CFindP2PDlg::ReadAppName() {
     return ReadChoice("APP_NAME", kAppNameBufferSize);
 }
@@ -261,12 +277,6 @@ std::string CFindP2PDlg::ReadAppPath() {
     if (fromPrefix && !IsWindowsPath(path))
         return {};
     return path;
-}
-void CFindP2PDlg::WriteAppName(const std::string& name) {
-    WriteValue("APP_NAME", name);
-}
-void CFindP2PDlg::WriteAppPath(const std::string& path) {
-    WriteValue("APP_PATH", path);
 }
 
 void CFindP2PDlg::WriteChoice(const std::string& name, const std::string& path) {

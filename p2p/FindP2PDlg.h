@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <span>
 #include <string>
-#include <string_view>
 
 // The catalogue of known P2P clients and the stored client choice. No window of it is ever
 // created: callers construct one on the stack, run the probes, read the path slots of the
@@ -54,20 +53,13 @@ public:
     int FindWinMx();
 
     // The stored choice under HKCU "SOFTWARE\Flowbright": "APP_NAME" and "APP_PATH". Reads give
-    // an empty string on any failure; writes store REG_SZ with the terminating zero and report
-    // nothing.
+    // an empty string on any failure.
     std::string ReadAppName();
     std::string ReadAppPath();
-    void WriteAppName(const std::string& name);
-    void WriteAppPath(const std::string& path);
-    // Stores "APP_NAME" and "APP_PATH" together in one write of the store, so that the name
-    // shown and the program Run starts never belong to two different choices.
+    // Stores "APP_NAME" and "APP_PATH" (REG_SZ with the terminating zero) together in one write
+    // of the store, so that the name shown and the program Run starts never belong to two
+    // different choices. Reports nothing.
     void WriteChoice(const std::string& name, const std::string& path);
-
-    // A Windows path with a drive letter ("C:\..."). A value read from a Windows program's
-    // registry (the Wine prefix) names a client only when it is one: such a path is checked
-    // through the prefix's drives and started with Wine, never natively.
-    static bool IsWindowsPath(std::string_view path);
 
     // Path slots: empty at construction, replaced whole by a probe that finds its client.
     std::string m_aresGalaxyPath;
@@ -89,33 +81,10 @@ public:
     std::string m_warezPath;
     std::string m_winMxPath;
 
-    // How a probe turns the value it read into a path.
-    enum class Trim {
-        None,                    // the value whole
-        CutAtLastBackslash,      // up to (not including) the last backslash
-        CutThenDropOpeningQuote, // as above, then without the quotation mark it starts with
-        DropQuotes,              // without the quotation marks around it
-    };
-    struct Alternative {
-        fb::RegRoot root;
-        const char* key;
-        const char* valueName; // empty: the key's default value
-        Trim trim;
-        const char* executable; // appended after a backslash; null: the trimmed value whole
-    };
-
-    // Applies a trimming rule. Cutting a value that holds no backslash gives no path (false):
-    // no folder can be derived from it. The quotation marks of a quoted command or icon path
-    // are removed; an unquoted value keeps its first and last characters, so that its drive
-    // letter and extension survive.
-    static bool ApplyTrim(Trim trim, std::string& text);
-
 private:
-    int Probe(std::span<const Alternative> alternatives, std::string& slot);
     // `fromPrefix`, when given, tells whether the value came from a Windows program's registry.
     std::string ReadChoice(const char* valueName, std::size_t bufferSize,
                            bool* fromPrefix = nullptr);
-    void WriteValue(const char* valueName, const std::string& text);
 
     fb::IRegistry& m_registry;
 };

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,9 +38,6 @@ public:
     // Refreshes one interface's counters by its index. Allocates nothing. False when the
     // interface is gone or cannot be read; `counters` is then left as it was.
     virtual bool ReadCounters(std::uint32_t index, IfCounters& counters) = 0;
-
-    // Called on the user-interface thread whenever interfaces come or go; empty to stop.
-    virtual void SetChangeHandler(std::function<void()> handler) { (void)handler; }
 };
 
 } // namespace fb

@@ -68,8 +68,7 @@ public:
         SaveOptions(registry_, options);
         SaveSelectedAdapter(registry_, number);
         CFindP2PDlg find(registry_);
-        find.WriteAppName(copy == 0 ? "Emule" : "Shareaza");
-        find.WriteAppPath(ClientPath(number));
+        find.WriteChoice(copy == 0 ? "Emule" : "Shareaza", ClientPath(number));
         profile_.WriteString("list", "srcaddr", std::to_string(number), ini_);
         profile_.WriteString("log", "logfile", ClientPath(number), ini_);
     }
@@ -199,7 +198,8 @@ TEST_F(TwoCopies, SavingInTurnLosesNothingAndCorruptsNothing) {
     // Nothing left beside the files but their locks.
     EXPECT_EQ(Entries(dir_.Path() + "/config/flowbright"),
               (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
-    EXPECT_EQ(Entries(dir_.Path() + "/bin"), (std::vector<std::string>{"flowbright.ini"}));
+    EXPECT_EQ(Entries(dir_.Path() + "/bin"),
+              (std::vector<std::string>{"flowbright.ini", "flowbright.ini.lock"}));
 }
 
 } // namespace

@@ -68,7 +68,7 @@ public:
     std::string File() const override { return files_.paths.store; }
     bool Write(const std::string& value) override {
         FileRegistry registry(files_.paths);
-        CFindP2PDlg(registry).WriteAppPath(value);
+        CFindP2PDlg(registry).WriteChoice("Emule", value);
         return Read() == value;
     }
     std::string Read() override {

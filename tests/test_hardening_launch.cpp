@@ -96,7 +96,7 @@ protected:
     // stored path back and starts it.
     void StoreAndRun(const std::string& path) {
         FileRegistry registry(paths_);
-        CFindP2PDlg(registry).WriteAppPath(path);
+        CFindP2PDlg(registry).WriteChoice("Emule", path);
         linux_impl::Shell shell{linux_impl::WinePaths(Prefix())};
         const std::string stored = CFindP2PDlg(registry).ReadAppPath();
         if (!stored.empty())

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/NetlinkInterfaceTable.h"
 
-#include <QSocketNotifier>
-
 #include <libmnl/libmnl.h>
 #include <libudev.h>
 #include <linux/if_link.h>
@@ -127,12 +125,6 @@ bool IsWideArea(unsigned type, unsigned flags) {
     }
 }
 
-// Whether the program's adapter filter would leave out an entry made from `description`.
-bool FilteredOut(std::string_view description) {
-    return description.starts_with("WAN ") || description.starts_with("isatap.") ||
-           description.find("Loopback") != std::string_view::npos;
-}
-
 // Drops trailing blanks and cuts `text` to at most `chars` UTF-8 characters.
 std::string CutCharacters(std::string_view text, std::size_t chars) {
     std::size_t pos = 0;
@@ -153,6 +145,40 @@ std::size_t CountCharacters(std::string_view text) {
     return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
         return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     }));
+}
+
+// Asks for every link of the namespace with request `seq` and collects the answers.
+bool DumpLinks(mnl_socket* socket, unsigned port, unsigned seq,
+               std::vector<LinkAttributes>& links) {
+    std::vector<char> buffer(std::max<std::size_t>(kDumpBufferSize, MNL_SOCKET_BUFFER_SIZE));
+    const nlmsghdr* request = PutLinkRequest(buffer.data(), NLM_F_REQUEST | NLM_F_DUMP, seq, 0);
+    if (mnl_socket_sendto(socket, request, request->nlmsg_len) < 0) {
+        return false;
+    }
+    const auto collect = [](const nlmsghdr* message, void* data) -> int {
+        LinkAttributes link;
+        if (ParseLink(message, link)) {
+            static_cast<std::vector<LinkAttributes>*>(data)->push_back(link);
+        }
+        return MNL_CB_OK;
+    };
+    for (;;) {
+        const ssize_t n = mnl_socket_recvfrom(socket, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        const int result =
+            mnl_cb_run(buffer.data(), static_cast<std::size_t>(n), seq, port, collect, &links);
+        if (result == MNL_CB_STOP) {
+            return true;
+        }
+        if (result < 0 && errno != EPROTO) { // EPROTO: a late answer to an earlier request
+            return false;
+        }
+    }
 }
 
 // Reads a small sysfs attribute into `buffer` (zero-terminated); the length read, or -1.
@@ -198,8 +224,6 @@ NetlinkInterfaceTable::NetlinkInterfaceTable(Options options)
 }
 
 NetlinkInterfaceTable::~NetlinkInterfaceTable() {
-    StopWatching();
-    CloseSpeedFile();
     if (m_udev != nullptr) {
         udev_unref(m_udev);
     }
@@ -210,77 +234,18 @@ bool NetlinkInterfaceTable::Available() {
 }
 
 bool NetlinkInterfaceTable::ReadTable(std::vector<IfRow>& rows) {
-    if (!m_query) {
+    std::vector<LinkAttributes> links;
+    if (!m_query || !DumpLinks(m_query.get(), m_queryPort, ++m_seq, links)) {
         return false;
     }
-    std::vector<char> buffer(std::max<std::size_t>(kDumpBufferSize, MNL_SOCKET_BUFFER_SIZE));
-    const unsigned seq = ++m_seq;
-    const nlmsghdr* request = PutLinkRequest(buffer.data(), NLM_F_REQUEST | NLM_F_DUMP, seq, 0);
-    if (mnl_socket_sendto(m_query.get(), request, request->nlmsg_len) < 0) {
-        return false;
-    }
-
-    struct DumpState {
-        std::vector<LinkAttributes> links;
-    } state;
-    const auto collect = [](const nlmsghdr* message, void* data) -> int {
-        LinkAttributes link;
-        if (ParseLink(message, link)) {
-            static_cast<DumpState*>(data)->links.push_back(link);
-        }
-        return MNL_CB_OK;
-    };
-
-    for (;;) {
-        const ssize_t n = mnl_socket_recvfrom(m_query.get(), buffer.data(), buffer.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        const int result = mnl_cb_run(buffer.data(), static_cast<std::size_t>(n), seq, m_queryPort,
-                                      collect, &state);
-        if (result == MNL_CB_STOP) {
-            break;
-        }
-        if (result < 0) {
-            if (errno == EPROTO) {
-                continue; // a late answer to an earlier request
-            }
-            return false;
-        }
-    }
-
-    std::sort(state.links.begin(), state.links.end(),
+    std::sort(links.begin(), links.end(),
               [](const LinkAttributes& a, const LinkAttributes& b) { return a.index < b.index; });
     std::vector<IfRow> result;
-    result.reserve(state.links.size());
+    result.reserve(links.size());
     m_known.clear();
-    for (const LinkAttributes& link : state.links) {
-        IfRow row;
-        row.index = link.index;
+    for (const LinkAttributes& link : links) {
         const std::string name(link.name);
-        // Loopback and wide-area links are never listed: their description is fixed and their
-        // speed is not shown, so sysfs and udev are not asked about them. Of the others, a
-        // speed or a device found in sysfs counts only when the sysfs entry is the link's own
-        // (not a link of the same name in another network namespace), and udev is asked only
-        // about links with a device behind them.
-        const bool special = (link.flags & IFF_LOOPBACK) != 0 || link.type == ARPHRD_LOOPBACK ||
-                             IsWideArea(link.type, link.flags);
-        std::uint32_t speed = 0;
-        bool device = false;
-        if (!special && ValidName(name.c_str())) {
-            speed = ReadSpeed(name);
-            device = HasDevice(name);
-            if ((speed != 0 || device) && !SysfsNameMatches(name.c_str(), link.index)) {
-                speed = 0;
-                device = false;
-            }
-        }
-        row.description =
-            Describe(name, link.type, link.flags, device ? HardwareModel(name) : std::string());
-        row.speed = speed;
+        IfRow row = DescribeLink(link.index, name, link.type, link.flags);
         row.inOctets = static_cast<std::uint32_t>(link.rxBytes);
         row.outOctets = static_cast<std::uint32_t>(link.txBytes);
         result.push_back(std::move(row));
@@ -288,6 +253,30 @@ bool NetlinkInterfaceTable::ReadTable(std::vector<IfRow>& rows) {
     }
     rows = std::move(result);
     return true;
+}
+
+IfRow NetlinkInterfaceTable::DescribeLink(std::uint32_t index, const std::string& name,
+                                          unsigned type, unsigned flags) const {
+    // Loopback and wide-area links get fixed descriptions that mark them for the adapter list
+    // to leave out, with neither a model nor a speed: sysfs and udev are not asked about them.
+    // Of the others, a speed or a device found in sysfs counts only when the sysfs entry is the
+    // link's own (not a link of the same name in another network namespace), and udev is asked
+    // only about links with a device behind them.
+    const bool special =
+        (flags & IFF_LOOPBACK) != 0 || type == ARPHRD_LOOPBACK || IsWideArea(type, flags);
+    IfRow row;
+    row.index = index;
+    bool device = false;
+    if (!special && ValidName(name.c_str())) {
+        row.speed = ReadSpeed(name);
+        device = HasDevice(name);
+        if ((row.speed != 0 || device) && !SysfsNameMatches(name.c_str(), index)) {
+            row.speed = 0;
+            device = false;
+        }
+    }
+    row.description = Describe(name, type, flags, device ? HardwareModel(name) : std::string());
+    return row;
 }
 
 const std::string* NetlinkInterfaceTable::KnownName(std::uint32_t index) const {
@@ -446,7 +435,7 @@ std::string NetlinkInterfaceTable::Describe(const std::string& name, unsigned ty
     if (IsWideArea(type, flags)) {
         return "WAN " + name;
     }
-    if (model.empty() || FilteredOut(model)) {
+    if (model.empty()) {
         return name;
     }
     // "<model> (<name>)", the model shortened so that the name stays within the 38 characters
@@ -520,157 +509,44 @@ bool NetlinkInterfaceTable::HasDevice(const std::string& name) const {
     return stat(path.c_str(), &info) == 0;
 }
 
-bool NetlinkInterfaceTable::SysfsNameMatches(const char* name, std::uint32_t index) const {
+UniqueFd NetlinkInterfaceTable::OpenAttribute(const char* name, const char* attribute) const {
+    // Built in place: the refresh that reopens the speed file must not allocate.
     char path[PATH_MAX];
-    const int n =
-        std::snprintf(path, sizeof path, "%s/%s/ifindex", m_options.sysClassNet.c_str(), name);
+    const int n = std::snprintf(path, sizeof path, "%s/%s/%s", m_options.sysClassNet.c_str(), name,
+                                attribute);
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path) {
-        return false;
+        return UniqueFd();
     }
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
+    return UniqueFd(open(path, O_RDONLY | O_CLOEXEC));
+}
+
+bool NetlinkInterfaceTable::SysfsNameMatches(const char* name, std::uint32_t index) const {
+    const UniqueFd file = OpenAttribute(name, "ifindex");
     char text[32];
-    const ssize_t length = ReadAttribute(fd, text, sizeof text);
-    close(fd);
-    return length > 0 && std::strtoul(text, nullptr, 10) == index;
+    return file && ReadAttribute(file.Get(), text, sizeof text) > 0 &&
+           std::strtoul(text, nullptr, 10) == index;
 }
 
 std::uint32_t NetlinkInterfaceTable::ReadSpeed(const std::string& name) const {
-    const std::string path = m_options.sysClassNet + "/" + name + "/speed";
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return 0;
-    }
-    char text[32];
-    const ssize_t length = ReadAttribute(fd, text, sizeof text);
-    close(fd);
-    return length > 0 ? SpeedFromText(text, static_cast<std::size_t>(length)) : 0;
+    return SpeedIn(OpenAttribute(name.c_str(), "speed"));
 }
 
 std::uint32_t NetlinkInterfaceTable::CachedSpeed(const char* name, std::uint32_t index) {
     if (index != m_speedIndex || std::strncmp(name, m_speedName, sizeof m_speedName) != 0) {
-        CloseSpeedFile();
         m_speedIndex = index;
         std::snprintf(m_speedName, sizeof m_speedName, "%s", name);
+        m_speedFile.Reset();
         if (ValidName(name) && SysfsNameMatches(name, index)) {
-            char path[PATH_MAX];
-            const int n = std::snprintf(path, sizeof path, "%s/%s/speed",
-                                        m_options.sysClassNet.c_str(), name);
-            if (n > 0 && static_cast<std::size_t>(n) < sizeof path) {
-                m_speedFd = open(path, O_RDONLY | O_CLOEXEC);
-            }
+            m_speedFile = OpenAttribute(name, "speed");
         }
     }
-    if (m_speedFd < 0) {
-        return 0;
-    }
+    return SpeedIn(m_speedFile);
+}
+
+std::uint32_t NetlinkInterfaceTable::SpeedIn(const UniqueFd& file) {
     char text[32];
-    const ssize_t length = ReadAttribute(m_speedFd, text, sizeof text);
+    const ssize_t length = file ? ReadAttribute(file.Get(), text, sizeof text) : -1;
     return length > 0 ? SpeedFromText(text, static_cast<std::size_t>(length)) : 0;
-}
-
-void NetlinkInterfaceTable::CloseSpeedFile() {
-    if (m_speedFd >= 0) {
-        close(m_speedFd);
-    }
-    m_speedFd = -1;
-    m_speedIndex = 0;
-    m_speedName[0] = '\0';
-}
-
-void NetlinkInterfaceTable::SetChangeHandler(std::function<void()> handler) {
-    if (!handler) {
-        StopWatching();
-        return;
-    }
-    m_handler = std::move(handler);
-    if (m_events) {
-        return;
-    }
-    Socket socket(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (!socket || mnl_socket_bind(socket.get(), RTMGRP_LINK, MNL_SOCKET_AUTOPID) != 0) {
-        return;
-    }
-    m_events = std::move(socket);
-    m_notifier =
-        std::make_unique<QSocketNotifier>(mnl_socket_get_fd(m_events.get()), QSocketNotifier::Read);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
-                     [this] { DrainNotifications(); });
-}
-
-void NetlinkInterfaceTable::StopWatching() {
-    m_handler = nullptr;
-    if (m_notifier) {
-        m_notifier->setEnabled(false);
-        if (m_dispatching) {
-            // Called from the handler itself: the notifier is inside its own signal.
-            m_notifier.release()->deleteLater();
-        } else {
-            m_notifier.reset();
-        }
-    }
-    m_events.reset();
-}
-
-void NetlinkInterfaceTable::DrainNotifications() {
-    if (!m_events) {
-        return;
-    }
-    std::vector<char> buffer(kDumpBufferSize);
-    struct Changes {
-        std::vector<std::pair<std::uint32_t, std::string>>* known;
-        bool changed = false;
-    } changes{&m_known};
-    const auto note = [](const nlmsghdr* message, void* data) -> int {
-        auto* state = static_cast<Changes*>(data);
-        if (mnl_nlmsg_get_payload_len(message) < sizeof(ifinfomsg)) {
-            return MNL_CB_OK;
-        }
-        LinkAttributes link;
-        if (message->nlmsg_type == RTM_DELLINK) {
-            const auto* info = static_cast<const ifinfomsg*>(mnl_nlmsg_get_payload(message));
-            const auto index = static_cast<std::uint32_t>(info->ifi_index);
-            const auto before = state->known->size();
-            std::erase_if(*state->known, [index](const auto& k) { return k.first == index; });
-            state->changed |= state->known->size() != before;
-        } else if (message->nlmsg_type == RTM_NEWLINK && ParseLink(message, link)) {
-            auto at = std::find_if(state->known->begin(), state->known->end(),
-                                   [&link](const auto& k) { return k.first == link.index; });
-            if (at == state->known->end()) {
-                state->known->emplace_back(link.index, link.name);
-                state->changed = true;
-            } else if (at->second != link.name) {
-                at->second = link.name;
-                state->changed = true;
-            }
-        }
-        return MNL_CB_OK;
-    };
-    for (;;) {
-        const ssize_t n = recv(mnl_socket_get_fd(m_events.get()), buffer.data(), buffer.size(), 0);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == ENOBUFS) {
-                changes.changed = true; // notifications were lost: assume a change
-                continue;
-            }
-            break; // EAGAIN: all read
-        }
-        if (n == 0) {
-            break;
-        }
-        mnl_cb_run(buffer.data(), static_cast<std::size_t>(n), 0, 0, note, &changes);
-    }
-    if (changes.changed && m_handler) {
-        const std::function<void()> handler = m_handler;
-        m_dispatching = true;
-        handler();
-        m_dispatching = false;
-    }
 }
 
 } // namespace fb::linux_impl

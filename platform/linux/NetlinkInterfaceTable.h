@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/InterfaceTable.h"
+#include "platform/linux/UniqueFd.h"
 
 #include <cstdint>
 #include <functional>
@@ -13,7 +14,6 @@
 struct mnl_socket;
 struct nlmsghdr;
 struct udev;
-class QSocketNotifier;
 
 namespace fb::linux_impl {
 
@@ -21,7 +21,8 @@ namespace fb::linux_impl {
 // namespace the object was made in, in interface-index order. Counters are the links' 64-bit
 // byte counters cut to 32 bits; the speed comes from sysfs; the description is the hardware
 // model where udev's hardware database knows it, else the interface name, with loopback links
-// described as "Loopback (<name>)" and point-to-point or tunnel links as "WAN <name>".
+// described as "Loopback (<name>)" and point-to-point or tunnel links as "WAN <name>", the
+// words by which the adapter list leaves them out.
 class NetlinkInterfaceTable : public IInterfaceTable {
 public:
     struct Options {
@@ -45,15 +46,6 @@ public:
     bool ReadTable(std::vector<IfRow>& rows) override;
     bool ReadCounters(std::uint32_t index, IfCounters& counters) override;
 
-    // Watches the kernel's link notifications; `handler` runs on the thread that installed it
-    // (which needs a Qt event loop) when a link appears, disappears or is renamed.
-    void SetChangeHandler(std::function<void()> handler) override;
-
-    // Whether counters are still read with RTM_GETSTATS (Linux 4.7 and later).
-    bool ReadsStatisticsAlone() const {
-        return m_statisticsRequests && m_options.statisticsRequests;
-    }
-
     // The description of a link from its name, ARPHRD_* type, IFF_* flags and hardware model
     // (empty when unknown).
     static std::string Describe(const std::string& name, unsigned type, unsigned flags,
@@ -68,13 +60,20 @@ private:
         void operator()(mnl_socket* socket) const;
     };
     using Socket = std::unique_ptr<mnl_socket, SocketCloser>;
+    // The row of a link without its counters: its description and speed.
+    IfRow DescribeLink(std::uint32_t index, const std::string& name, unsigned type,
+                       unsigned flags) const;
     // The model of a link whose sysfs entry is known to be its own.
     std::string HardwareModel(const std::string& name) const;
     bool HasDevice(const std::string& name) const;
+    // Opens <sysClassNet>/<name>/<attribute> for reading.
+    UniqueFd OpenAttribute(const char* name, const char* attribute) const;
     bool SysfsNameMatches(const char* name, std::uint32_t index) const;
     std::uint32_t ReadSpeed(const std::string& name) const;
     std::uint32_t CachedSpeed(const char* name, std::uint32_t index);
-    // The name the last table read (or notification) gave the link, or null.
+    // The speed in an open sysfs speed file, read from its start; 0 when it cannot be read.
+    static std::uint32_t SpeedIn(const UniqueFd& file);
+    // The name the last table read gave the link, or null.
     const std::string* KnownName(std::uint32_t index) const;
     // Receives the answer to request `seq` on the query socket, skipping late answers to
     // earlier ones, and runs `take` on it. False when no answer came or the kernel refused the
@@ -82,9 +81,6 @@ private:
     bool ReceiveAnswer(unsigned seq, int (*take)(const nlmsghdr*, void*), void* data, int& error);
     enum class StatsAnswer { Read, Gone, Unsupported, Failed };
     StatsAnswer RequestStats(std::uint32_t index, std::uint64_t& rxBytes, std::uint64_t& txBytes);
-    void CloseSpeedFile();
-    void DrainNotifications();
-    void StopWatching();
 
     Options m_options;
     Socket m_query;
@@ -96,16 +92,11 @@ private:
     struct udev* m_udev = nullptr;
 
     // The speed file of the link read last, kept open and read again at offset 0.
-    int m_speedFd = -1;
+    UniqueFd m_speedFile;
     std::uint32_t m_speedIndex = 0;
     char m_speedName[16] = {};
 
-    // Link notifications.
-    Socket m_events;
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    std::function<void()> m_handler;
-    std::vector<std::pair<std::uint32_t, std::string>> m_known; // links seen, by index
-    bool m_dispatching = false;
+    std::vector<std::pair<std::uint32_t, std::string>> m_known; // links of the last table read
 };
 
 } // namespace fb::linux_impl

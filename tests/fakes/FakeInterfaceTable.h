@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,8 +18,6 @@ public:
     bool available = true;     // false: the facility cannot be had
     bool tableFails = false;   // ReadTable reports failure
     bool countersFail = false; // ReadCounters reports failure for every index
-    int readTableCalls = 0;
-    int readCountersCalls = 0;
     std::vector<IfRow> rows;
 
     void AddRow(std::uint32_t index, std::string description, std::uint32_t speed = 0,
@@ -53,21 +50,9 @@ public:
         }
     }
 
-    // Calls the installed change handler as the system would after a link change.
-    bool TriggerChange() {
-        if (!handler) {
-            return false;
-        }
-        handler();
-        return true;
-    }
-
-    bool HasHandler() const { return static_cast<bool>(handler); }
-
     bool Available() override { return available; }
 
     bool ReadTable(std::vector<IfRow>& out) override {
-        ++readTableCalls;
         if (tableFails) {
             return false;
         }
@@ -76,7 +61,6 @@ public:
     }
 
     bool ReadCounters(std::uint32_t index, IfCounters& counters) override {
-        ++readCountersCalls;
         if (countersFail) {
             return false;
         }
@@ -90,11 +74,7 @@ public:
         return true;
     }
 
-    void SetChangeHandler(std::function<void()> h) override { handler = std::move(h); }
-
 private:
-    std::function<void()> handler;
-
     IfRow* Find(std::uint32_t index) {
         for (IfRow& row : rows) {
             if (row.index == index) {

@@ -10,6 +10,11 @@
 
 namespace {
 
+// Width of the sunken edge around the client area, per side.
+constexpr int kEdge = 2;
+// The timer's period until the owner sets its own, in milliseconds.
+constexpr int kFirstPeriod = 500;
+
 // To assistive technologies the control is a chart, which its owner names and describes, not an
 // anonymous area of the window.
 QAccessibleInterface* AccessibleChart(const QString& className, QObject* object) {
@@ -30,13 +35,12 @@ CHistogramCtrl::CHistogramCtrl(fb::HistogramDrawing drawing)
     connect(&m_timer, &QTimer::timeout, this, &CHistogramCtrl::Tick);
 }
 
-bool CHistogramCtrl::Create(const QRect& rect, QWidget* parent, int id) {
+bool CHistogramCtrl::Create(const QRect& rect, QWidget* parent, int /*id*/) {
     if (m_core.HasImage()) {
         return false;
     }
     setParent(parent);
     setGeometry(rect);
-    m_id = id;
     show();
     if (!m_core.BuildImage(rect.width() - 2 * kEdge, rect.height() - 2 * kEdge)) {
         return false;

@@ -3,7 +3,6 @@
 
 #include "net/HistogramCore.h"
 
-#include <QImage>
 #include <QRect>
 #include <QTimer>
 #include <QWidget>
@@ -20,16 +19,12 @@ class CHistogramCtrl : public QWidget {
     Q_OBJECT
 
 public:
-    // Width of the sunken edge around the client area, per side.
-    static constexpr int kEdge = 2;
-    static constexpr int kFirstPeriod = 500;
-
     explicit CHistogramCtrl(fb::HistogramDrawing drawing = fb::HistogramDrawing::Direct);
 
-    // Becomes a child of parent at rect (parent coordinates) with the control id, builds the first
-    // image of the client size (rect minus the edge) and starts the timer at 500 ms. Fails when
-    // called twice or when the client area is empty; the control then draws nothing but its edge
-    // and its ticks do nothing.
+    // Becomes a child of parent at rect (parent coordinates), builds the first image of the client
+    // size (rect minus the edge) and starts the timer at 500 ms. Fails when called twice or when
+    // the client area is empty; the control then draws nothing but its edge and its ticks do
+    // nothing. The id is the control's number in its dialog, which keeps its own map of them.
     bool Create(const QRect& rect, QWidget* parent, int id);
     void SetRange(int lower, int upper);
     // Stops the timer and, for a period above 0, starts it again with that period. Returns the
@@ -39,20 +34,13 @@ public:
     void AddValues(std::uint32_t first, std::uint32_t second);
     // One timer tick.
     void Tick();
-    // The off-screen image (null before a successful Create).
-    const QImage& Image() const { return m_core.Image(); }
-
-    int ControlId() const { return m_id; }
-    int UpdatePeriod() const { return m_updatePeriod; }
     bool IsRunning() const { return m_timer.isActive(); }
-    const fb::HistogramCore& Core() const { return m_core; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     int m_updatePeriod = 0;
-    int m_id = 0;
     fb::HistogramCore m_core;
     QTimer m_timer;
 };

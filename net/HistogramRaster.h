@@ -10,14 +10,6 @@
 
 namespace fb {
 
-// The pixels of a line in one column: the rows [top, top + count).
-struct HistogramColumnRun {
-    int top = 0;
-    int count = 0;
-
-    friend bool operator==(const HistogramColumnRun&, const HistogramColumnRun&) = default;
-};
-
 // A solid pen. Width 1 is the thin pen of line drawing: the end point of a line is not drawn.
 // A wider pen stamps a round dot of that diameter on every point of the line, end point
 // included, the way a wide pen paints its round caps.
@@ -54,26 +46,8 @@ public:
         m_clipLeft = std::max(left, 0);
         m_clipRight = std::min(right, m_width);
     }
-    // Later drawings touch only image rows in [top, bottom); the image bounds always apply.
-    void SetClipRows(int top, int bottom) {
-        m_clipTop = std::max(top, 0);
-        m_clipBottom = std::min(bottom, m_height);
-    }
-    void ResetClip();
-
     void FillRect(int left, int top, int right, int bottom, QRgb colour);
     void Line(int x0, int y0, int x1, int y1, const HistogramPen& pen);
-    // The same pixels as Line with a 1-pixel pen, for lines at most kNarrowLineWidth columns
-    // wide that run to the right (x0 <= x1): a steep one is drawn as one vertical run per
-    // column instead of pixel by pixel. Other lines are handed to Line.
-    void NarrowLine(int x0, int y0, int x1, int y1, QRgb colour);
-    static constexpr int kNarrowLineWidth = 64;
-    // The pixels NarrowLine draws for a line from (0, y0) to (width, y1) with 0 <= width <=
-    // kNarrowLineWidth, in rows [top, bottom): runs[c] for the columns c = 0 ... width.
-    static void NarrowLineRuns(int y0, int y1, int width, int top, int bottom,
-                               HistogramColumnRun* runs);
-    // Draws runs[c] in column x0 + c for c < columns (clipped like every drawing).
-    void DrawColumnRuns(int x0, const HistogramColumnRun* runs, int columns, QRgb colour);
     void ScrollLeft(int pixels);
 
     // Largest pen width drawn; wider requests are drawn at this width.
@@ -81,7 +55,7 @@ public:
 
 private:
     void PlotThin(std::int64_t x, std::int64_t y, QRgb colour) {
-        if (x >= m_clipLeft && x < m_clipRight && y >= m_clipTop && y < m_clipBottom) {
+        if (x >= m_clipLeft && x < m_clipRight && y >= 0 && y < m_height) {
             Row(y)[x] = colour;
         }
     }
@@ -94,12 +68,9 @@ private:
             PlotThin(x + dx, y + dy, colour);
         }
     }
-    template <int kWidth>
-    static void NarrowLineRunsOf(int y0, int y1, int anyWidth, int top, int bottom,
-                                 HistogramColumnRun* runs);
+    void SetDotWidth(int width);
     QRgb* Row(std::int64_t y) { return reinterpret_cast<QRgb*>(m_bits + y * m_stride); }
 
-    QImage& m_image;
     uchar* m_bits = nullptr;
     qsizetype m_stride = 0;
     int m_width = 0;
@@ -107,8 +78,6 @@ private:
     int m_origin = 0;
     int m_clipLeft = 0;
     int m_clipRight = 0;
-    int m_clipTop = 0;
-    int m_clipBottom = 0;
     // The dot of the current wide pen: offsets from the centre.
     int m_dotWidth = 0;
     std::vector<std::pair<int, int>> m_dot;

@@ -3,6 +3,8 @@
 fb_add_library(fb_net_histogram
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/HistogramRaster.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/HistogramPlan.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/HistogramCanvas.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HistogramCore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HistogramCtrl.cpp
   LIBS Qt6::Gui Qt6::Widgets)

@@ -88,11 +88,6 @@ TEST(HistogramBuild, FirstImageIsTheBackgroundWithTheGrid) {
             ASSERT_EQ(image.pixel(x, y), grid ? kGrid : kBlack) << x << ", " << y;
         }
     }
-    // Both series wait below the image until their first point.
-    EXPECT_EQ(core.Series1Y().current, 31);
-    EXPECT_EQ(core.Series1Y().previous, 31);
-    EXPECT_EQ(core.Series2Y().current, 31);
-    EXPECT_EQ(core.GridPhase(), 13);
 }
 
 TEST(HistogramBuild, FailsTwiceOrWithoutAnArea) {
@@ -107,36 +102,40 @@ TEST(HistogramBuild, FailsTwiceOrWithoutAnArea) {
         EXPECT_FALSE(empty.HasImage());
         empty.AddValues(5, 5);
         empty.Tick(); // no image: nothing happens
-        EXPECT_EQ(empty.HistoryCount(), 0);
-        EXPECT_EQ(empty.GridPhase(), 13);
+        EXPECT_TRUE(empty.Image().isNull());
     }
 }
 
-TEST(HistogramSetup, DefaultsAndPens) {
-    HistogramCore core;
-    EXPECT_EQ(core.Range(), 100U);
-    EXPECT_EQ(core.ValueOffset(), 0);
-    EXPECT_EQ(core.Pen1(), (fb::HistogramPen{1, kGreen}));
-    EXPECT_EQ(core.Pen2(), (fb::HistogramPen{1, kRed}));
+TEST_P(HistogramTest, PensOfTheWidthWithRedForTheSecondSeries) {
     core.SetPens(3, qRgb(1, 2, 3));
-    EXPECT_EQ(core.Pen1(), (fb::HistogramPen{3, qRgb(1, 2, 3)}));
-    EXPECT_EQ(core.Pen2(), (fb::HistogramPen{3, kRed}));
+    core.AddValues(50, 25); // rows 39 and 59
+    core.Tick();
+    EXPECT_EQ(RowsOfColour(core.Image(), qRgb(1, 2, 3)), Range(38, 40));
+    EXPECT_EQ(RowsOfColour(core.Image(), kRed), Range(58, 60));
 }
 
-TEST(HistogramRange, RangeAndOffsetFromTheBounds) {
-    HistogramCore core;
-    core.SetRange(1, 500);
-    EXPECT_EQ(core.Range(), 500U);
-    EXPECT_EQ(core.ValueOffset(), 0);
-    core.SetRange(11, 20);
-    EXPECT_EQ(core.Range(), 10U);
-    EXPECT_EQ(core.ValueOffset(), 10);
-    core.SetRange(0, INT_MAX);
-    EXPECT_EQ(core.Range(), 0x80000000U);
-    EXPECT_EQ(core.ValueOffset(), -1);
-    core.SetRange(INT_MIN, INT_MIN);
-    EXPECT_EQ(core.Range(), 1U);
-    EXPECT_EQ(core.ValueOffset(), INT_MAX); // INT_MIN - 1 wraps
+TEST_P(HistogramTest, RangeAndOffsetFromTheBounds) {
+    // Each bound pair puts the value halfway up its range, on row 39 of 78, but for the range of
+    // one value, which the value fills.
+    const struct {
+        int lower;
+        int upper;
+        std::uint32_t value;
+        int row;
+    } cases[] = {{1, 500, 250, 39},
+                 {11, 20, 15, 39},
+                 {0, 1, 0, 39},
+                 // The offset INT_MIN - 1 wraps to INT_MAX: 2^31 is 1 above it.
+                 {INT_MIN, INT_MIN, 0x80000000U, 0}};
+    for (const auto& c : cases) {
+        HistogramCore graph(GetParam());
+        ASSERT_TRUE(graph.BuildImage(kWidth, kHeight));
+        graph.SetRange(c.lower, c.upper);
+        // Series 2 gets lower - 1, a 0 after the offset: no point to cover series 1.
+        graph.AddValues(c.value, static_cast<std::uint32_t>(c.lower) - 1U);
+        graph.Tick();
+        EXPECT_EQ(RowsOfColour(graph.Image(), kGreen), std::set<int>{c.row}) << c.lower;
+    }
 }
 
 TEST(HistogramRange, EmptyRangeIsIgnored) {
@@ -145,32 +144,34 @@ TEST(HistogramRange, EmptyRangeIsIgnored) {
     core.SetRange(1, 250);
     core.SetRange(5, 4);             // upper + 1 = lower: nothing to divide by
     core.SetRange(INT_MIN, INT_MAX); // 2^32 values wrap to 0 as well
-    EXPECT_EQ(core.Range(), 250U);
-    EXPECT_EQ(core.ValueOffset(), 0);
-    core.AddValues(100, 100);
+    core.AddValues(100, 0);
     core.Tick(); // would divide by zero
-    EXPECT_EQ(core.Series1Y().current, 20 - 100 * 20 / 250);
+    EXPECT_EQ(RowsOfColour(core.Image(), kGreen), std::set<int>{20 - 100 * 20 / 250});
 }
 
 TEST_P(HistogramTest, ValuesAreAveragedIntoOnePointPerTick) {
+    core.SetRange(1, 10);
     core.AddValues(2, 1);
     core.AddValues(4, 1);
     core.AddValues(7, 2);
     core.Tick();
-    EXPECT_EQ(core.History1(), (std::deque<std::uint32_t>{4}));
-    EXPECT_EQ(core.History2(), (std::deque<std::uint32_t>{1}));
-    EXPECT_EQ(core.Pending1Count(), 0U);
-    core.Tick();
-    EXPECT_EQ(core.History1(), (std::deque<std::uint32_t>{4, 0}));
+    // 13 / 3 = 4 on row 78 - 312 / 10 = 47; 4 / 3 = 1 on row 78 - 78 / 10 = 71.
+    EXPECT_EQ(RowsOfColour(core.Image(), kGreen), std::set<int>{47});
+    EXPECT_EQ(RowsOfColour(core.Image(), kRed), std::set<int>{71});
+    core.Tick(); // the values were used up: a 0, which stays at the height before
+    EXPECT_EQ(RowsOfColour(core.Image(), kGreen), std::set<int>{47});
+    EXPECT_EQ(ColumnsOfColourInRow(core.Image(), 47, kGreen), Range(kWidth - 23, kWidth - 12));
 }
 
 TEST_P(HistogramTest, SumOfValuesWrapsAtThirtyTwoBits) {
     core.AddValues(0xFFFFFFFFU, 0x80000000U);
     core.AddValues(0xFFFFFFFFU, 0x80000000U);
     core.AddValues(2, 6);
+    core.SetRange(1, 10);
     core.Tick();
-    EXPECT_EQ(core.History1().back(), 0U); // (2^33 - 2 + 2) mod 2^32 = 0
-    EXPECT_EQ(core.History2().back(), 2U); // (2^32 + 6) mod 2^32 = 6, / 3
+    // (2^33 - 2 + 2) mod 2^32 = 0: no point yet. (2^32 + 6) mod 2^32 = 6, / 3 = 2: row 63.
+    EXPECT_TRUE(RowsOfColour(core.Image(), kGreen).empty());
+    EXPECT_EQ(RowsOfColour(core.Image(), kRed), std::set<int>{63});
 }
 
 TEST_P(HistogramTest, OffsetIsSubtractedWhenValuesAreAdded) {
@@ -178,22 +179,8 @@ TEST_P(HistogramTest, OffsetIsSubtractedWhenValuesAreAdded) {
     core.AddValues(15, 5);
     core.SetRange(1, 20); // a later range does not change values already added
     core.Tick();
-    EXPECT_EQ(core.History1().back(), 5U);
-    EXPECT_EQ(core.History2().back(), 0xFFFFFFFBU); // 5 - 10 wraps
-}
-
-TEST_P(HistogramTest, HistoryKeepsTheLast110PointsDroppingTheOldestFirst) {
-    for (std::uint32_t i = 1; i <= 115; ++i) {
-        core.AddValues(i, 1000 + i);
-        core.Tick();
-        ASSERT_EQ(core.HistoryCount(), static_cast<int>(std::min<std::uint32_t>(i, 110)));
-    }
-    ASSERT_EQ(core.History1().size(), 110U);
-    ASSERT_EQ(core.History2().size(), 110U);
-    EXPECT_EQ(core.History1().front(), 6U);
-    EXPECT_EQ(core.History1().back(), 115U);
-    EXPECT_EQ(core.History2().front(), 1006U);
-    EXPECT_EQ(core.History2().back(), 1115U);
+    EXPECT_EQ(RowsOfColour(core.Image(), kGreen), std::set<int>{78 - 5 * 78 / 20});
+    EXPECT_TRUE(RowsOfColour(core.Image(), kRed).empty()); // 5 - 10 wraps: far above
 }
 
 TEST_P(HistogramTest, WithoutValuesOnlyTheGridShows) {
@@ -206,9 +193,6 @@ TEST_P(HistogramTest, WithoutValuesOnlyTheGridShows) {
                 << "tick " << tick << ", row " << row;
         }
     }
-    EXPECT_EQ(core.History1(), std::deque<std::uint32_t>(110, 0));
-    EXPECT_EQ(core.Series1Y().current, kHeight + 1);
-    EXPECT_EQ(core.Series2Y().previous, kHeight + 1);
 }
 
 TEST_P(HistogramTest, FirstTickGridColumnsAndPoints) {
@@ -217,7 +201,6 @@ TEST_P(HistogramTest, FirstTickGridColumnsAndPoints) {
     // second one at 380 (phase 4).
     core.AddValues(50, 25);
     core.Tick();
-    EXPECT_EQ(core.GridPhase(), 4);
     std::set<int> columns{367, 380};
     for (int x = 12; x < kWidth; x += 13) {
         columns.insert(x - 6);
@@ -229,15 +212,6 @@ TEST_P(HistogramTest, FirstTickGridColumnsAndPoints) {
     EXPECT_EQ(ColumnsOfColourInRow(core.Image(), 39, kGreen), Range(363, 371));
     EXPECT_EQ(RowsOfColour(core.Image(), kRed), std::set<int>{59});
     EXPECT_EQ(ColumnsOfColourInRow(core.Image(), 59, kRed), Range(363, 371));
-    EXPECT_EQ(core.Series1Y().current, 39);
-    EXPECT_EQ(core.Series2Y().current, 59);
-}
-
-TEST_P(HistogramTest, GridPhaseMovesOnceAndOncePerScrollStep) {
-    core.Tick(); // 13 -> 10, then two steps: 7, 4
-    EXPECT_EQ(core.GridPhase(), 4);
-    core.Tick(); // 4 -> 1, then three steps: 11, 8, 5
-    EXPECT_EQ(core.GridPhase(), 5);
 }
 
 TEST_P(HistogramTest, GridColumnsOfTheFirstImageAndOfTheScrollSteps) {
@@ -245,10 +219,10 @@ TEST_P(HistogramTest, GridColumnsOfTheFirstImageAndOfTheScrollSteps) {
     // first step clears) lie 3 S further left; every step's column lands on one lattice: the
     // phase p after the tick's own step, minus 1, minus 3 S (mod 13), from the first step's
     // reach to the right edge. The lattice moves against the plot from tick to tick.
+    int before = 13;
     for (int tick = 1; tick <= 200; ++tick) {
-        const int before = core.GridPhase();
         core.Tick();
-        const int scrolls = core.HistoryCount() + 1;
+        const int scrolls = std::min(tick, HistogramCore::kHistoryLength) + 1;
         const int phase = before - 3 < 0 ? before + 10 : before - 3;
         const int lattice = ((phase - 1 - 3 * scrolls) % 13 + 13) % 13;
         std::set<int> columns;
@@ -263,7 +237,7 @@ TEST_P(HistogramTest, GridColumnsOfTheFirstImageAndOfTheScrollSteps) {
             }
         }
         ASSERT_EQ(ColumnsOfColourInRow(core.Image(), 5, kGrid), columns) << "tick " << tick;
-        ASSERT_EQ(core.GridPhase(), ((phase - 3 * scrolls) % 13 + 13) % 13) << "tick " << tick;
+        before = ((phase - 3 * scrolls) % 13 + 13) % 13;
     }
 }
 
@@ -285,18 +259,15 @@ TEST_P(HistogramTest, ValuesAboveTheRangeAreClipped) {
     core.Tick();
     EXPECT_EQ(RowsOfColour(core.Image(), kGreen), std::set<int>{0});
     EXPECT_TRUE(RowsOfColour(core.Image(), kRed).empty());
-    EXPECT_EQ(core.Series2Y().current, -1);
 }
 
 TEST_P(HistogramTest, HugeValuesWrapInTheProductAndLandFarAbove) {
-    core.AddValues(0xFFFFFFFFU, 0x80000000U);
+    core.AddValues(0xFFFFFFFFU, 0x80000000U + 50);
     core.Tick();
-    // (2^32 - 1) * 78 mod 2^32 = 2^32 - 78; / 100 = 42949672; 78 - that.
-    EXPECT_EQ(core.Series1Y().current, 78 - 42949672);
-    // 2^31 * 78 mod 2^32 = 0: the product wraps to nothing, the point sits on the bottom row.
-    EXPECT_EQ(core.Series2Y().current, 78);
+    // (2^32 - 1) * 78 mod 2^32 = 2^32 - 78; / 100 = 42949672: row 78 - that, far above.
     EXPECT_TRUE(RowsOfColour(core.Image(), kGreen).empty());
-    EXPECT_TRUE(RowsOfColour(core.Image(), kRed).empty());
+    // (2^31 + 50) * 78 mod 2^32 = 3900: the product wraps, the point lands where 50 would.
+    EXPECT_EQ(RowsOfColour(core.Image(), kRed), std::set<int>{39});
 }
 
 TEST_P(HistogramTest, ZeroContinuesAtTheHeightOfThePointBefore) {
@@ -356,10 +327,10 @@ TEST_P(HistogramTest, StoppedTimerValuesBecomeOnePointAtTheNextTick) {
     for (int i = 0; i < 100000; ++i) {
         core.AddValues(i % 2 == 0 ? 30 : 50, 7);
     }
-    EXPECT_EQ(core.Pending1Count(), 100000U);
     core.Tick();
-    EXPECT_EQ(core.History1(), (std::deque<std::uint32_t>{10, 40}));
-    EXPECT_EQ(core.History2(), (std::deque<std::uint32_t>{20, 7}));
+    // The newest piece: 40 on row 78 - 3120 / 100 = 47, 7 on row 73.
+    EXPECT_EQ(ColumnsOfColourInRow(core.Image(), 47, kGreen), Range(kWidth - 14, kWidth - 12));
+    EXPECT_EQ(ColumnsOfColourInRow(core.Image(), 73, kRed), Range(kWidth - 14, kWidth - 12));
 }
 
 } // namespace

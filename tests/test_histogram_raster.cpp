@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Pixel rules of the graph's drawing: filled rectangles, lines, the self-copy and clipping.
+#include "net/HistogramPlan.h"
 #include "net/HistogramRaster.h"
 
 #include <gtest/gtest.h>
@@ -226,7 +227,7 @@ TEST(HistogramRasterClip, OriginAndClipColumnsLimitEveryDrawing) {
         expected.emplace(x, 2);
     }
     EXPECT_EQ(InkedPixels(image), expected);
-    raster.ResetClip();
+    raster.SetClipColumns(INT_MIN, INT_MAX);
     raster.SetOrigin(0);
     raster.FillRect(19, 4, 25, 9, kInk);
     EXPECT_EQ(image.pixel(19, 4), kInk);
@@ -264,54 +265,32 @@ TEST(HistogramRasterScroll, ImageNoWiderThanTheStepStaysAsItIs) {
     }
 }
 
-// The column-run drawing of narrow lines gives exactly the pixels of Line: every width it takes
-// (0 ... 64, the graph's pieces being 3 wide), steep and flat lines, ends far outside the image
-// (the graph's values above the range), with a translation and clip columns and rows.
-TEST(HistogramRasterNarrowLine, DrawsThePixelsOfLine) {
+// The column runs of the graph's line pieces give exactly the pixels of Line with a 1-pixel pen:
+// steep and flat pieces, ends far outside the image (the graph's values above the range).
+TEST(HistogramLineRuns, AreThePixelsOfLine) {
     std::mt19937 random(7);
-    std::uniform_int_distribution<int> width(0, HistogramRaster::kNarrowLineWidth);
     std::uniform_int_distribution<int> near(-40, 70);
     std::uniform_int_distribution<int> any(INT_MIN, INT_MAX);
     std::uniform_int_distribution<int> percent(0, 99);
+    constexpr int kColumns = fb::HistogramPlan::kSegmentColumns;
     for (int i = 0; i < 6000; ++i) {
-        const int x0 = near(random);
-        const int x1 = x0 + (percent(random) < 50 ? 3 : width(random));
+        const int x0 = near(random) % 28;
         const int y0 = percent(random) < 10 ? any(random) : near(random);
         const int y1 = percent(random) < 10 ? any(random) : near(random);
-        const int origin = percent(random) < 30 ? near(random) : 0;
-        const int clipLeft = percent(random) < 30 ? near(random) : 0;
-        const int clipRight = percent(random) < 30 ? near(random) : 31;
-        const int clipTop = percent(random) < 30 ? near(random) : 0;
-        const int clipBottom = percent(random) < 30 ? near(random) : 23;
         QImage expected = BlankImage(31, 23);
+        HistogramRaster(expected).Line(x0, y0, x0 + kColumns - 1, y1, HistogramPen{1, kInk});
         QImage actual = BlankImage(31, 23);
-        HistogramRaster reference(expected);
-        HistogramRaster narrow(actual);
-        for (HistogramRaster* raster : {&reference, &narrow}) {
-            raster->SetOrigin(origin);
-            raster->SetClipColumns(clipLeft, clipRight);
-            raster->SetClipRows(clipTop, clipBottom);
+        const fb::HistogramPlan::SegmentRuns runs = fb::HistogramPlan::LineRuns(y0, y1, 23);
+        for (int c = 0; c < kColumns; ++c) {
+            const fb::HistogramColumnRun run = runs[static_cast<std::size_t>(c)];
+            for (int y = run.top; y < run.top + run.count; ++y) {
+                if (x0 + c >= 0) {
+                    actual.setPixel(x0 + c, y, kInk);
+                }
+            }
         }
-        reference.Line(x0, y0, x1, y1, HistogramPen{1, kInk});
-        narrow.NarrowLine(x0, y0, x1, y1, kInk);
         ASSERT_EQ(InkedPixels(actual), InkedPixels(expected))
-            << "(" << x0 << ", " << y0 << ") to (" << x1 << ", " << y1 << "), origin " << origin
-            << ", columns [" << clipLeft << ", " << clipRight << "), rows [" << clipTop << ", "
-            << clipBottom << ")";
-    }
-}
-
-// Lines running to the left or wider than the narrow limit are drawn by Line.
-TEST(HistogramRasterNarrowLine, HandsOtherLinesToLine) {
-    for (const auto& [x0, x1] : {std::pair{20, 2}, std::pair{-70, 30}, std::pair{0, 65}}) {
-        QImage expected = BlankImage(31, 23);
-        QImage actual = BlankImage(31, 23);
-        HistogramRaster reference(expected);
-        HistogramRaster narrow(actual);
-        reference.Line(x0, 3, x1, 19, HistogramPen{1, kInk});
-        narrow.NarrowLine(x0, 3, x1, 19, kInk);
-        EXPECT_FALSE(InkedPixels(expected).empty());
-        EXPECT_EQ(InkedPixels(actual), InkedPixels(expected)) << x0 << " to " << x1;
+            << "(" << x0 << ", " << y0 << ") to (" << x0 + kColumns - 1 << ", " << y1 << ")";
     }
 }
 

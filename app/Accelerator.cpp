@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Accelerator.h"
 
+#include "net/AdapterList.h"
+#include "net/LocalAddresses.h"
+
 #include <charconv>
 #include <cstdlib>
 
@@ -29,6 +32,7 @@ std::int32_t RateBetween(std::uint32_t now, std::uint32_t last, std::uint32_t di
     return rate == 0 ? 1 : rate;
 }
 
+// std::to_chars never consults the locale: the labels read the same on every desktop.
 std::string Percent(double value) {
     char text[32];
     auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1);
@@ -36,18 +40,6 @@ std::string Percent(double value) {
 }
 
 } // namespace
-
-RateSample TakeRates(std::uint32_t inOctets, std::uint32_t outOctets, std::uint32_t& lastIn,
-                     std::uint32_t& lastOut, std::uint32_t divisor) {
-    if (divisor == 0)
-        divisor = 1;
-    RateSample sample;
-    sample.inRate = RateBetween(inOctets, lastIn, divisor);
-    lastIn = inOctets;
-    sample.outRate = RateBetween(outOctets, lastOut, divisor);
-    lastOut = outOctets;
-    return sample;
-}
 
 bool CSampleRing::Add(int step) {
     if (m_cursor == kSlots)
@@ -79,10 +71,67 @@ bool CSampleRing::Add(int step) {
     return peakSet;
 }
 
-std::string TopScaleLabel(int peak) {
-    return Percent(peak / 10.0);
+ScaleTexts ScaleTexts::BeforeFirstSample() {
+    // Until a sample sets the scale the labels show the template's texts, written with a
+    // decimal comma; every scale after the first sample uses a point.
+    return {"1,0%", "0,5%", "0%"};
 }
 
-std::string MiddleScaleLabel(int peak) {
-    return Percent(peak / 20.0);
+ScaleTexts ScaleTexts::ForPeak(int peak) {
+    return {Percent(peak / 10.0), Percent(peak / 20.0), "0%"};
+}
+
+void CThroughputSampler::Restart(const fb::IfCounters& row) {
+    m_lastInOctets = row.inOctets;
+    m_lastOutOctets = row.outOctets;
+    m_bytesPerRateUnit = CAdapterList::SpeedDivisor(row.speed);
+}
+
+ThroughputSample CThroughputSampler::Take(const fb::IfCounters& row) {
+    ThroughputSample sample;
+    sample.rates.inRate = RateBetween(row.inOctets, m_lastInOctets, m_bytesPerRateUnit);
+    sample.rates.outRate = RateBetween(row.outOctets, m_lastOutOctets, m_bytesPerRateUnit);
+    m_lastInOctets = row.inOctets;
+    m_lastOutOctets = row.outOctets;
+    const int step = std::max(ScaleStep(sample.rates.inRate), ScaleStep(sample.rates.outRate));
+    if (m_ring.Add(step))
+        sample.peak = m_ring.Peak();
+    return sample;
+}
+
+CAccelerateMode::CAccelerateMode(fb::IPacketSocketFactory& sockets, std::atomic<std::int32_t>& flag)
+    : m_flag(flag)
+    , m_watcher(sockets, flag) {}
+
+CAccelerateMode::~CAccelerateMode() {
+    m_flag.store(0);
+}
+
+void CAccelerateMode::Toggle(const CLocalAddresses& addresses) {
+    if (!IsOn()) {
+        m_flag.store(1);
+        m_watcher.OpenWatcherSocket(addresses);
+        m_watcher.StartWatcher();
+        m_sampling = true;
+    } else {
+        m_flag.store(0);
+        m_watcher.StopWatcher();
+        m_sampling = false;
+    }
+}
+
+void CAccelerateMode::Suspend() {
+    if (IsOn())
+        m_watcher.StopWatcher();
+    m_sampling = false;
+}
+
+void CAccelerateMode::Resume() {
+    if (!IsOn()) {
+        m_sampling = false;
+        return;
+    }
+    // The watcher starts again on the socket the mode kept while suspended.
+    m_watcher.StartWatcher();
+    m_sampling = true;
 }

@@ -37,6 +37,12 @@ constexpr int kScClose = 0xF060;
 constexpr int kTrayCallbackMessage = 0x800A;
 constexpr int kLeftButtonDoubleClick = 0x0203;
 
+constexpr int kStatisticsPeriodMs = 1000;
+constexpr int kAccelerateDurationPeriodMs = 1000;
+constexpr int kSamplePeriodMs = 500;
+// The graph turns the samples added since its last tick into one point every 100 ms.
+constexpr int kGraphPeriodMs = 100;
+
 const char* const kActiveText = "Mode: Active\nPush to stop";
 const char* const kInactiveText = "Mode: Inactive\nPush to accelerate";
 
@@ -44,24 +50,36 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// What a screen reader says for a caption whose visible text is terse: the caption stays as it
-// is on the screen, and the value it labels is announced with this name.
-QString SpokenCaptionOf(int valueId) {
-    return valueId == res::IDC_DURATION_ACC ? QStringLiteral("Time spent accelerating") : QString();
-}
+// What the window knows of some controls beyond their template entry.
+struct ControlFacts {
+    int id;
+    // The longest text the control shows in use, so that the layout leaves room for it.
+    const char16_t* longestText;
+    // What a screen reader says for a caption whose visible text is terse: the caption stays as
+    // it is on the screen, and the value it labels is announced with this name.
+    const char16_t* spokenCaption;
+    // What a scale label tells beside its percentage.
+    const char16_t* description;
+};
 
-// What each scale label tells beside its percentage.
-QString ScaleDescriptionOf(int id) {
-    switch (id) {
-    case res::IDC_SCALE_TOP:
-        return QStringLiteral("Top of the graph's scale");
-    case res::IDC_SCALE_MIDDLE:
-        return QStringLiteral("Middle of the graph's scale");
-    case res::IDC_SCALE_BOTTOM:
-        return QStringLiteral("Bottom of the graph's scale");
-    default:
-        return {};
-    }
+constexpr ControlFacts kControlFacts[] = {
+    {res::IDC_DURATION, u" 99 hrs : 59 mins : 59 secs", nullptr, nullptr},
+    {res::IDC_DURATION_ACC, u" 99 hrs : 59 mins : 59 secs", u"Time spent accelerating", nullptr},
+    {res::IDC_SENT, u" 4294967295 ", nullptr, nullptr},
+    {res::IDC_RECEIVED, u" 4294967295 ", nullptr, nullptr},
+    {res::IDC_TYPE, u" LAN  Proxy ", nullptr, nullptr},
+    {res::IDC_STATUS, u" Connected", nullptr, nullptr},
+    {res::IDC_SCALE_TOP, u"100.0%", nullptr, u"Top of the graph's scale"},
+    {res::IDC_SCALE_MIDDLE, u"50.0%", nullptr, u"Middle of the graph's scale"},
+    {res::IDC_SCALE_BOTTOM, nullptr, nullptr, u"Bottom of the graph's scale"},
+};
+
+// One of the facts of control `id`; empty when there is none.
+QString FactOf(int id, const char16_t* ControlFacts::*fact) {
+    for (const ControlFacts& facts : kControlFacts)
+        if (facts.id == id && facts.*fact != nullptr)
+            return QString::fromUtf16(facts.*fact);
+    return {};
 }
 
 // The innermost group box whose frame holds the top edge of a control (dialog units): a combo's
@@ -74,28 +92,6 @@ QGroupBox* EnclosingBox(const std::vector<std::pair<QRect, QGroupBox*>>& boxes,
             frame.contains(control.x + control.width - 1, control.y))
             found = box;
     return found;
-}
-
-// The longest text a value control shows in use.
-QString LongestTextOf(int id) {
-    switch (id) {
-    case res::IDC_DURATION:
-    case res::IDC_DURATION_ACC:
-        return QStringLiteral(" 99 hrs : 59 mins : 59 secs");
-    case res::IDC_SENT:
-    case res::IDC_RECEIVED:
-        return QStringLiteral(" 4294967295 ");
-    case res::IDC_TYPE:
-        return QStringLiteral(" LAN  Proxy ");
-    case res::IDC_STATUS:
-        return QStringLiteral(" Connected");
-    case res::IDC_SCALE_TOP:
-        return QStringLiteral("100.0%");
-    case res::IDC_SCALE_MIDDLE:
-        return QStringLiteral("50.0%");
-    default:
-        return {};
-    }
 }
 
 // The control of one template entry, a child of `parent` at `rect` (parent coordinates).
@@ -173,7 +169,8 @@ void Describe(const res::ControlTemplate& control, QWidget* widget, QLabel* capt
                            control.kind == res::ControlKind::DropDownCombo;
     if (caption != nullptr && captioned) {
         caption->setBuddy(widget);
-        if (const QString spoken = SpokenCaptionOf(control.id); !spoken.isEmpty())
+        if (const QString spoken = FactOf(control.id, &ControlFacts::spokenCaption);
+            !spoken.isEmpty())
             caption->setAccessibleName(spoken);
     }
     if (control.kind == res::ControlKind::DropDownCombo) {
@@ -182,7 +179,8 @@ void Describe(const res::ControlTemplate& control, QWidget* widget, QLabel* capt
         else if (const auto* box = qobject_cast<QGroupBox*>(widget->parentWidget()))
             widget->setAccessibleName(box->title());
     }
-    if (const QString description = ScaleDescriptionOf(control.id); !description.isEmpty())
+    if (const QString description = FactOf(control.id, &ControlFacts::description);
+        !description.isEmpty())
         widget->setAccessibleDescription(description);
 }
 
@@ -207,11 +205,10 @@ CSwiftlaneDlg::CSwiftlaneDlg(const fb::Platform& platform, std::atomic<std::int3
                              QWidget* parent)
     : QDialog(parent)
     , m_platform(platform)
-    , m_modeFlag(modeFlag)
     , m_hIcon(res::ApplicationIcon())
     , m_tray(*platform.tray)
     , m_adapters(*platform.interfaces)
-    , m_watcher(*platform.packetSockets, modeFlag) {
+    , m_accelerateMode(*platform.packetSockets, modeFlag) {
     setWindowTitle(QString::fromUtf8(res::MainDialog().caption.data(),
                                      static_cast<int>(res::MainDialog().caption.size())));
     setWindowIcon(m_hIcon);
@@ -219,20 +216,15 @@ CSwiftlaneDlg::CSwiftlaneDlg(const fb::Platform& platform, std::atomic<std::int3
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setAccessibleName(
         QString::fromUtf8(product::kName.data(), static_cast<int>(product::kName.size())));
-    for (int id : {1, 2, 20}) {
-        auto* timer = new QTimer(this);
-        connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
-        m_timers[id] = timer;
-    }
+    connect(&m_statisticsTimer, &QTimer::timeout, this, &CSwiftlaneDlg::OnStatisticsTimer);
+    connect(&m_accelerateDurationTimer, &QTimer::timeout, this,
+            &CSwiftlaneDlg::OnAccelerateDurationTimer);
+    connect(&m_sampleTimer, &QTimer::timeout, this, &CSwiftlaneDlg::OnSampleTimer);
     CreateControls();
     CreateSystemMenu();
 }
 
-CSwiftlaneDlg::~CSwiftlaneDlg() {
-    for (auto& [id, timer] : m_timers)
-        timer->stop();
-    m_modeFlag.store(0);
-}
+CSwiftlaneDlg::~CSwiftlaneDlg() = default;
 
 void CSwiftlaneDlg::CreateControls() {
     const res::DialogTemplate& dialog = res::MainDialog();
@@ -245,7 +237,7 @@ void CSwiftlaneDlg::CreateControls() {
             texts.append(
                 {QString::fromUtf8(control.text.data(), static_cast<int>(control.text.size())),
                  control.width, sunken ? 4 : 1});
-        const QString longest = LongestTextOf(control.id);
+        const QString longest = FactOf(control.id, &ControlFacts::longestText);
         if (!longest.isEmpty())
             texts.append({longest, control.width, sunken ? 4 : 1});
     }
@@ -321,38 +313,51 @@ QWidget* CSwiftlaneDlg::Control(int id) const {
     return found == m_controls.end() ? nullptr : found->second;
 }
 
-bool CSwiftlaneDlg::TimerActive(int id) const {
-    auto found = m_timers.find(id);
-    return found != m_timers.end() && found->second->isActive();
-}
-
-void CSwiftlaneDlg::StartTimer(int id, int periodMs) {
-    m_timers.at(id)->start(periodMs);
-}
-
-void CSwiftlaneDlg::StopTimer(int id) {
-    m_timers.at(id)->stop();
-}
-
 bool CSwiftlaneDlg::OnInitDialog() {
-    // 1. The updater, before anything else.
+    // The updater looks for a newer version before the window does anything else.
     LaunchUpdater(*m_platform.shell);
 
-    // 2. The controls are bound at construction.
-
-    // 3. The About item of the window menu.
     if (const std::string_view about = res::LoadString(res::IDS_ABOUTBOX); !about.empty()) {
         m_systemMenu->addSeparator();
         m_systemMenu->addAction(QString::fromUtf8(about.data(), static_cast<int>(about.size())),
                                 this, [this] { OnSysCommand(res::IDM_ABOUTBOX); });
     }
 
-    // 4. Options.
     LoadOptions(*m_platform.registry, m_options);
     m_selectedAdapter = m_options.selectedAdapter;
     UpdateData(false);
 
-    // 5. The interface table and the adapter list.
+    // Without the system's interface table there is nothing to show: the program ends.
+    if (!LoadAdapters())
+        return false;
+    CreateGraph();
+    m_statisticsTimer.start(kStatisticsPeriodMs);
+
+    if (const QScreen* screen = QApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    SetUpTray();
+    m_accelerateButton->SetTooltip("Accelerate P2P Application", true);
+    m_quitButton->SetTooltip("Exit", true);
+    m_runButton->SetTooltip("Run P2P Application", true);
+
+    // The watcher needs the local addresses before accelerate mode, which the program starts
+    // in, opens its socket on them.
+    m_localAddresses.LoadLocalAddresses(*m_platform.addresses);
+    OnAccelerate();
+    m_accelerateButton->setChecked(true);
+
+    // The run group comes last: without a client it suspends accelerate mode at once.
+    m_runGroup = std::make_unique<CRunGroup>(*m_platform.registry, *m_platform.files,
+                                             *m_platform.shell, *m_platform.messageBox, *this);
+    m_runGroup->FillClientCombo();
+    m_clientCombo->setFocus();
+    return true;
+}
+
+bool CSwiftlaneDlg::LoadAdapters() {
     if (m_adapters.LoadInterfaceTable() == CAdapterList::LoadResult::FacilityMissing) {
         m_platform.messageBox->Show("Error loading Iphlpapi.dll", std::string(product::kName),
                                     fb::kMbOk);
@@ -364,66 +369,28 @@ bool CSwiftlaneDlg::OnInitDialog() {
     // A stored position that is no longer listed selects the first entry.
     m_selectedAdapter = m_adapters.SelectionFor(m_selectedAdapter);
     m_adapterCombo->setCurrentIndex(m_selectedAdapter);
+    m_sampler.Restart(m_adapters.ReadSelectedRow(m_selectedAdapter));
+    return true;
+}
 
-    // 6. The starting counters and the speed divisor.
-    TakeStartingPoint();
-
-    // 7. The graph over its placeholder.
+// The graph lies over the template's placeholder frame; it scrolls from the start, and its scale
+// is the lowest one until the first sample.
+void CSwiftlaneDlg::CreateGraph() {
     m_graph.Create(Control(res::IDC_GRAPH_FRAME)->geometry(), this, res::IDC_GRAPH);
     m_graph.SetRange(1, 10);
-    m_graph.SetSpeed(100);
+    m_graph.SetSpeed(kGraphPeriodMs);
     m_graph.setAccessibleName(QStringLiteral("Traffic graph"));
+    ShowScale(ScaleTexts::BeforeFirstSample());
+}
 
-    // 8. Sampling.
-    StartTimer(20, 500);
-
-    // 9. The scale labels until the first sample.
-    m_scaleTop = "1,0%";
-    m_scaleMiddle = "0,5%";
-    m_scaleBottom = "0%";
-    UpdateData(false);
-    DescribeGraph();
-
-    // 10. Statistics.
-    StartTimer(1, 1000);
-
-    // 11. Centred on the screen.
-    if (const QScreen* screen = QApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
-
-    // 12. The tray icon.
+void CSwiftlaneDlg::SetUpTray() {
     m_tray.Setup(this, kTrayCallbackMessage, std::string(product::kName).c_str(), m_hIcon,
                  res::IDR_TRAYMENU, false);
     connect(&m_tray, &CSystemTray::TrayMessage, this,
             [this](int iconId, int mouseMessage) { OnTrayNotification(iconId, mouseMessage); });
     // A window brought back because the notification area went away draws again.
-    connect(&m_tray, &CSystemTray::RestoredAfterTrayLoss, this, [this] { m_graph.SetSpeed(100); });
-
-    // 13. Tooltips.
-    m_accelerateButton->SetTooltip("Accelerate P2P Application", true);
-    m_quitButton->SetTooltip("Exit", true);
-    m_runButton->SetTooltip("Run P2P Application", true);
-
-    // 14. Sockets need no start-up here.
-
-    // 15. The local addresses.
-    m_localAddresses.LoadLocalAddresses(*m_platform.addresses);
-
-    // 16, 17. The program always starts accelerating.
-    OnAccelerate();
-    m_accelerateButton->setChecked(true);
-
-    // 18. The run group, which may suspend accelerate mode at once.
-    m_runGroup = std::make_unique<CRunGroup>(*m_platform.registry, *m_platform.files,
-                                             *m_platform.shell, *m_platform.messageBox, *this);
-    m_runGroup->FillClientCombo();
-
-    // 19. The first control holds the focus.
-    m_clientCombo->setFocus();
-    return true;
+    connect(&m_tray, &CSystemTray::RestoredAfterTrayLoss, this,
+            [this] { m_graph.SetSpeed(kGraphPeriodMs); });
 }
 
 void CSwiftlaneDlg::UpdateData(bool saveAndValidate) {
@@ -433,8 +400,8 @@ void CSwiftlaneDlg::UpdateData(bool saveAndValidate) {
         {res::IDC_RECEIVED, &m_statistics.received}, {res::IDC_SENT, &m_statistics.sent},
         {res::IDC_DURATION, &m_durationText},        {res::IDC_STATUS, &m_statistics.status},
         {res::IDC_TYPE, &m_statistics.type},         {res::IDC_DURATION_ACC, &m_durationAccText},
-        {res::IDC_SCALE_TOP, &m_scaleTop},           {res::IDC_SCALE_MIDDLE, &m_scaleMiddle},
-        {res::IDC_SCALE_BOTTOM, &m_scaleBottom},
+        {res::IDC_SCALE_TOP, &m_scale.top},          {res::IDC_SCALE_MIDDLE, &m_scale.middle},
+        {res::IDC_SCALE_BOTTOM, &m_scale.bottom},
     };
     for (const auto& [id, text] : bound) {
         auto* label = qobject_cast<QLabel*>(Control(id));
@@ -445,30 +412,7 @@ void CSwiftlaneDlg::UpdateData(bool saveAndValidate) {
     }
 }
 
-void CSwiftlaneDlg::OnTimer(int id) {
-    switch (id) {
-    case 1:
-        UpdateStatistics();
-        break;
-    case 2:
-        TickAccelerateDuration();
-        break;
-    case 20:
-        SampleThroughput();
-        break;
-    default:
-        break;
-    }
-}
-
-void CSwiftlaneDlg::TakeStartingPoint() {
-    const fb::IfCounters row = m_adapters.ReadSelectedRow(m_selectedAdapter);
-    m_lastOutOctets = row.outOctets;
-    m_lastInOctets = row.inOctets;
-    m_speedDivisor = CAdapterList::SpeedDivisor(row.speed);
-}
-
-void CSwiftlaneDlg::UpdateStatistics() {
+void CSwiftlaneDlg::OnStatisticsTimer() {
     UpdateData(true);
     m_durationText = m_runningDuration.Tick();
     UpdateData(false);
@@ -477,7 +421,7 @@ void CSwiftlaneDlg::UpdateStatistics() {
     UpdateData(false);
 }
 
-void CSwiftlaneDlg::TickAccelerateDuration() {
+void CSwiftlaneDlg::OnAccelerateDurationTimer() {
     m_durationAccText = m_accelerateDuration.Tick();
     UpdateData(false);
 }
@@ -487,64 +431,51 @@ void CSwiftlaneDlg::OnSelchangeAdapter() {
     if (selection == m_selectedAdapter)
         return;
     m_selectedAdapter = selection;
-    TakeStartingPoint();
+    m_sampler.Restart(m_adapters.ReadSelectedRow(m_selectedAdapter));
     SaveSelectedAdapter(*m_platform.registry, selection);
 }
 
 void CSwiftlaneDlg::OnAccelerate() {
-    if (m_modeFlag.load() == 0) {
-        m_modeFlag.store(1);
-        m_watcher.OpenWatcherSocket(m_localAddresses);
-        m_watcher.StartWatcher();
-        StartTimer(2, 1000);
-        StartTimer(20, 500);
-        m_graph.SetSpeed(100);
-        m_accelerateButton->setText(QString::fromLatin1(kActiveText));
-    } else {
-        m_modeFlag.store(0);
-        m_watcher.StopWatcher();
-        m_graph.SetSpeed(0);
-        StopTimer(2);
-        StopTimer(20);
-        m_accelerateButton->setText(QString::fromLatin1(kInactiveText));
-    }
+    m_accelerateMode.Toggle(m_localAddresses);
+    FollowAccelerateMode();
+    m_accelerateButton->setText(
+        QString::fromLatin1(m_accelerateMode.IsOn() ? kActiveText : kInactiveText));
 }
 
 void CSwiftlaneDlg::EnableAcceleration(bool resume) {
-    if (resume && m_modeFlag.load() == 1) {
-        m_watcher.StartWatcher();
-        StartTimer(2, 1000);
-        StartTimer(20, 500);
-        m_graph.SetSpeed(100);
-    } else {
-        // A suspended mode keeps its socket; the watcher itself rests until the mode resumes,
-        // so that a resume never starts a second one.
-        if (m_modeFlag.load() == 1)
-            m_watcher.StopWatcher();
-        m_graph.SetSpeed(0);
-        StopTimer(20);
-        StopTimer(2);
-    }
+    if (resume)
+        m_accelerateMode.Resume();
+    else
+        m_accelerateMode.Suspend();
+    FollowAccelerateMode();
     UpdateData(false);
 }
 
-void CSwiftlaneDlg::SampleThroughput() {
-    const fb::IfCounters row = m_adapters.ReadSelectedRow(m_selectedAdapter);
-    m_rates =
-        TakeRates(row.inOctets, row.outOctets, m_lastInOctets, m_lastOutOctets, m_speedDivisor);
-    const int step = std::max(ScaleStep(m_rates.inRate), ScaleStep(m_rates.outRate));
-    if (m_ring.Add(step)) {
-        m_graph.SetRange(1, m_ring.Peak());
-        UpdateScaleLabels();
+// The accelerate duration, the samples and the graph run exactly while the mode samples.
+void CSwiftlaneDlg::FollowAccelerateMode() {
+    if (m_accelerateMode.IsSampling()) {
+        m_accelerateDurationTimer.start(kAccelerateDurationPeriodMs);
+        m_sampleTimer.start(kSamplePeriodMs);
+        m_graph.SetSpeed(kGraphPeriodMs);
+    } else {
+        m_graph.SetSpeed(0);
+        m_sampleTimer.stop();
+        m_accelerateDurationTimer.stop();
     }
-    m_graph.AddValues(static_cast<std::uint32_t>(m_rates.inRate),
-                      static_cast<std::uint32_t>(m_rates.outRate));
 }
 
-void CSwiftlaneDlg::UpdateScaleLabels() {
-    m_scaleTop = TopScaleLabel(m_ring.Peak());
-    m_scaleMiddle = MiddleScaleLabel(m_ring.Peak());
-    m_scaleBottom = "0%";
+void CSwiftlaneDlg::OnSampleTimer() {
+    const ThroughputSample sample = m_sampler.Take(m_adapters.ReadSelectedRow(m_selectedAdapter));
+    if (sample.peak) {
+        m_graph.SetRange(1, *sample.peak);
+        ShowScale(ScaleTexts::ForPeak(*sample.peak));
+    }
+    m_graph.AddValues(static_cast<std::uint32_t>(sample.rates.inRate),
+                      static_cast<std::uint32_t>(sample.rates.outRate));
+}
+
+void CSwiftlaneDlg::ShowScale(const ScaleTexts& scale) {
+    m_scale = scale;
     UpdateData(false);
     DescribeGraph();
 }
@@ -555,7 +486,7 @@ void CSwiftlaneDlg::DescribeGraph() {
     const QString description =
         QStringLiteral("Received traffic (green line) and sent traffic (red line) of the "
                        "network adapter; peak %1 of the adapter's speed")
-            .arg(Q(m_scaleTop));
+            .arg(Q(m_scale.top));
     if (m_graph.accessibleDescription() != description)
         m_graph.setAccessibleDescription(description);
 }
@@ -646,8 +577,8 @@ void CSwiftlaneDlg::ResumeGraphOnReturn() {
         return;
     m_graphPausedByClose = false;
     // The graph runs while the samples it shows are taken, as after a restore from the tray.
-    if (TimerActive(20))
-        m_graph.SetSpeed(100);
+    if (m_sampleTimer.isActive())
+        m_graph.SetSpeed(kGraphPeriodMs);
 }
 
 void CSwiftlaneDlg::hideEvent(QHideEvent* event) {
@@ -667,13 +598,13 @@ void CSwiftlaneDlg::OnCancel() {
 }
 
 void CSwiftlaneDlg::OnQuit() {
-    StopTimer(1);
-    StopTimer(20);
+    m_statisticsTimer.stop();
+    m_sampleTimer.stop();
     EndDialog(kResultQuit);
 }
 
 void CSwiftlaneDlg::OnExit() {
-    StopTimer(1);
+    m_statisticsTimer.stop();
     EndDialog(kResultExit);
 }
 
@@ -725,7 +656,7 @@ void CSwiftlaneDlg::OnOpenPage(int command) {
 
 void CSwiftlaneDlg::OnTrayNotification(int iconId, int mouseMessage) {
     if (mouseMessage == kLeftButtonDoubleClick) {
-        m_graph.SetSpeed(100);
+        m_graph.SetSpeed(kGraphPeriodMs);
         RestoreWindowFromTray(this, false, &m_tray);
     }
     m_tray.HandleTrayMessage(iconId, mouseMessage);

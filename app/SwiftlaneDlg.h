@@ -7,7 +7,6 @@
 #include "net/HistogramCtrl.h"
 #include "net/LocalAddresses.h"
 #include "net/Statistics.h"
-#include "net/Watcher.h"
 #include "p2p/RunGroup.h"
 #include "platform/Platform.h"
 #include "ui/ButtonST.h"
@@ -18,7 +17,6 @@
 #include <QIcon>
 #include <QTimer>
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -30,8 +28,10 @@ class QLabel;
 class QMenu;
 
 // The main window: the run group, the accelerate and Quit buttons, the statistics, the adapter
-// choice and the acceleration graph. It owns all state of the running program and lives on in
-// the notification area when closed; only Quit and Exit end it.
+// choice and the acceleration graph. It is the view of the display-free pieces it owns (the
+// throughput sampler, accelerate mode, the statistics and duration texts, the run group): its
+// timers drive them and it shows what they give back. It lives on in the notification area when
+// closed; only Quit and Exit end it.
 class CSwiftlaneDlg : public QDialog, public ICommandTarget, public IRunGroupView {
     Q_OBJECT
 
@@ -49,7 +49,6 @@ public:
     bool OnInitDialog();
 
     // Handlers.
-    void OnTimer(int id);
     void OnSysCommand(int id);
     void OnCancel();
     void OnQuit();
@@ -59,9 +58,6 @@ public:
     void OnOpenPage(int command);
     void OnAccelerate();
     void EnableAcceleration(bool resume) override;
-    void SampleThroughput();
-    void UpdateStatistics();
-    void TickAccelerateDuration();
     void OnSelchangeAdapter();
     void OnTrayNotification(int iconId, int mouseMessage);
 
@@ -72,19 +68,12 @@ public:
     void OnCommand(int id) override;
     bool OnUpdateCommand(CCmdUI& item) override;
 
-    // The window menu that stands in for the title bar's system menu.
-    QMenu* SystemMenu() const { return m_systemMenu; }
-
-    // Inspection for tests and the accessibility tree.
-    QWidget* Control(int id) const;
-    CHistogramCtrl& Graph() { return m_graph; }
-    const CSampleRing& Ring() const { return m_ring; }
-    int SelectedAdapter() const { return m_selectedAdapter; }
-    bool TimerActive(int id) const;
-    const std::string& ScaleTopText() const { return m_scaleTop; }
-    const std::string& ScaleMiddleText() const { return m_scaleMiddle; }
-    const std::string& ScaleBottomText() const { return m_scaleBottom; }
-    CSystemTray& Tray() { return m_tray; }
+public Q_SLOTS:
+    // The timers' slots: the statistics once a second, the accelerate duration once a second
+    // while accelerating, and a throughput sample every 500 ms while accelerating.
+    void OnStatisticsTimer();
+    void OnAccelerateDurationTimer();
+    void OnSampleTimer();
 
 protected:
     void reject() override;
@@ -99,10 +88,12 @@ protected:
 private:
     void CreateControls();
     void CreateSystemMenu();
-    void StartTimer(int id, int periodMs);
-    void StopTimer(int id);
-    void TakeStartingPoint();
-    void UpdateScaleLabels();
+    QWidget* Control(int id) const;
+    bool LoadAdapters();
+    void CreateGraph();
+    void SetUpTray();
+    void FollowAccelerateMode();
+    void ShowScale(const ScaleTexts& scale);
     void DescribeGraph();
     void OpenSystemMenuFromKeyboard();
     void EndDialog(int result);
@@ -120,7 +111,6 @@ private:
     void TransferTexts() override;
 
     fb::Platform m_platform;
-    std::atomic<std::int32_t>& m_modeFlag;
 
     QIcon m_hIcon;
     bool m_runAtStartup = false;
@@ -132,31 +122,28 @@ private:
     StatisticsTexts m_statistics;
     StoredOptions m_options;
     std::string m_durationText;
-    std::string m_durationAccText = " 0 hrs :  0 mins :  0 secs";
+    std::string m_durationAccText = CDuration::kInitialAccelerateText;
     CDuration m_accelerateDuration;
     CDuration m_runningDuration;
 
     CAdapterList m_adapters;
-    std::uint32_t m_lastOutOctets = 0;
-    std::uint32_t m_lastInOctets = 0;
+    CThroughputSampler m_sampler;
     CHistogramCtrl m_graph;
-    RateSample m_rates;
-    CSampleRing m_ring;
-    std::string m_scaleTop;
-    std::string m_scaleMiddle;
-    std::string m_scaleBottom;
-    std::uint32_t m_speedDivisor = 1;
+    ScaleTexts m_scale = ScaleTexts::BeforeFirstSample();
     QComboBox* m_adapterCombo = nullptr;
     std::int32_t m_selectedAdapter = 0;
     CButtonST* m_runButton = nullptr;
     QComboBox* m_clientCombo = nullptr;
 
     CLocalAddresses m_localAddresses;
-    CRawWatcher m_watcher;
+    CAccelerateMode m_accelerateMode;
     std::unique_ptr<CRunGroup> m_runGroup;
 
+    QTimer m_statisticsTimer;
+    QTimer m_accelerateDurationTimer;
+    QTimer m_sampleTimer;
+
     std::map<int, QWidget*> m_controls;
-    std::map<int, QTimer*> m_timers;
     QMenu* m_systemMenu = nullptr;
     bool m_ended = false;
     // While the window is hidden in the tray nobody sees the labels: the texts live only in the

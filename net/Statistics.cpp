@@ -24,13 +24,17 @@ std::string CDuration::Text() const {
     return text;
 }
 
-std::string StatisticsTexts::CounterText(std::uint32_t value) {
+namespace {
+
+// " <value> ": an unsigned counter between blanks.
+std::string CounterText(std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, " %u ", static_cast<unsigned>(value));
     return text;
 }
 
-std::string StatisticsTexts::TypeText(std::uint32_t flags) {
+// The type words of `flags`, in the order LAN, Modem, Offline, Proxy.
+std::string TypeText(std::uint32_t flags) {
     std::string text;
     if ((flags & fb::kConnectionLan) != 0) {
         text += " LAN ";
@@ -46,6 +50,8 @@ std::string StatisticsTexts::TypeText(std::uint32_t flags) {
     }
     return text;
 }
+
+} // namespace
 
 bool StatisticsTexts::Update(const fb::IfCounters& counters, fb::IConnectionState& connection) {
     try {

@@ -37,10 +37,4 @@ struct StatisticsTexts {
     // not connected the type text keeps what it showed last. Returns false (and leaves every
     // text as it was) when the texts could not be composed for lack of memory.
     bool Update(const fb::IfCounters& counters, fb::IConnectionState& connection);
-
-    // " <value> ": an unsigned counter between blanks.
-    static std::string CounterText(std::uint32_t value);
-
-    // The type words of `flags`, in the order LAN, Modem, Offline, Proxy.
-    static std::string TypeText(std::uint32_t flags);
 };

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/SwiftlaneDlg.h"
+#include "net/HistogramCtrl.h"
 #include "res/Resources.h"
 
 #include "fakes/FakeAddressTable.h"
@@ -76,12 +77,18 @@ protected:
         return dialog->OnInitDialog();
     }
 
-    QString Text(int id) const { return qobject_cast<QLabel*>(dialog->Control(id))->text(); }
-    QComboBox* Combo(int id) const { return qobject_cast<QComboBox*>(dialog->Control(id)); }
-    QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(dialog->Control(id)); }
+    // A control of the template, found by the name it carries for assistive technologies.
+    QWidget* Control(int id) const {
+        return dialog->findChild<QWidget*>(QStringLiteral("control%1").arg(id));
+    }
+    QString Text(int id) const { return qobject_cast<QLabel*>(Control(id))->text(); }
+    QComboBox* Combo(int id) const { return qobject_cast<QComboBox*>(Control(id)); }
+    QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(Control(id)); }
+    CHistogramCtrl* Graph() const { return dialog->findChild<CHistogramCtrl*>(); }
+    QMenu* SystemMenu() const { return dialog->findChild<QMenu*>(QStringLiteral("systemMenu")); }
     // A control's rectangle in the dialog's coordinates, whatever frame holds it.
     QRect InDialog(int id) const {
-        const QWidget* widget = dialog->Control(id);
+        const QWidget* widget = Control(id);
         return {widget->mapTo(dialog.get(), QPoint(0, 0)), widget->size()};
     }
 
@@ -110,15 +117,20 @@ TEST_F(MainWindowTest, ControlsStandAtTheirConvertedRectanglesInTemplateOrder) {
     EXPECT_EQ(dialog->width(), X(269));
     EXPECT_EQ(InDialog(res::IDC_QUIT).left(), X(151));
     EXPECT_EQ(InDialog(res::IDC_QUIT).width(), X(102));
-    EXPECT_EQ(dialog->Control(res::IDC_GRAPH_FRAME)->geometry().left(), X(35));
-    EXPECT_EQ(dialog->Control(res::IDC_GRAPH_FRAME)->geometry().width(), X(229));
+    EXPECT_EQ(Control(res::IDC_GRAPH_FRAME)->geometry().left(), X(35));
+    EXPECT_EQ(Control(res::IDC_GRAPH_FRAME)->geometry().width(), X(229));
     EXPECT_EQ(InDialog(res::IDC_RUN).left(), X(217));
     EXPECT_EQ(InDialog(res::IDC_SENT).left(), X(177));
-    // Each label's text fits its control.
-    for (int id : {res::IDC_DURATION, res::IDC_SENT, res::IDC_TYPE}) {
-        auto* label = qobject_cast<QLabel*>(dialog->Control(id));
-        EXPECT_LE(label->fontMetrics().horizontalAdvance(QStringLiteral(" 99 hrs : 59 mins : 59")),
-                  label->width() + (id == res::IDC_DURATION ? 0 : 1000));
+    // The longest text each value shows fits inside its frame.
+    const std::pair<int, QString> longest[] = {
+        {res::IDC_DURATION, QStringLiteral(" 99 hrs : 59 mins : 59 secs")},
+        {res::IDC_SENT, QStringLiteral(" 4294967295 ")},
+        {res::IDC_TYPE, QStringLiteral(" LAN  Proxy ")},
+    };
+    for (const auto& [id, text] : longest) {
+        auto* label = qobject_cast<QLabel*>(Control(id));
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(text), label->contentsRect().width())
+            << text.toStdString();
     }
     // The tab order follows the template.
     std::vector<QWidget*> chain;
@@ -133,14 +145,14 @@ TEST_F(MainWindowTest, ControlsStandAtTheirConvertedRectanglesInTemplateOrder) {
     std::vector<QWidget*> expected;
     for (int id :
          {res::IDC_CLIENT, res::IDC_RUN, res::IDC_ACCELERATE, res::IDC_QUIT, res::IDC_ADAPTER})
-        expected.push_back(dialog->Control(id));
+        expected.push_back(Control(id));
     std::vector<QWidget*> templateOrder;
     for (QWidget* w : chain)
         if (std::find(expected.begin(), expected.end(), w) != expected.end())
             templateOrder.push_back(w);
     EXPECT_EQ(templateOrder, expected);
     // The graph lies over its placeholder.
-    EXPECT_EQ(dialog->Graph().geometry(), dialog->Control(res::IDC_GRAPH_FRAME)->geometry());
+    EXPECT_EQ(Graph()->geometry(), Control(res::IDC_GRAPH_FRAME)->geometry());
 }
 
 TEST_F(MainWindowTest, StartUpOrderWithNothingInstalled) {
@@ -158,19 +170,22 @@ TEST_F(MainWindowTest, StartUpOrderWithNothingInstalled) {
     EXPECT_TRUE(Button(res::IDC_ACCELERATE)->isChecked());
     EXPECT_EQ(Button(res::IDC_ACCELERATE)->text(), QStringLiteral("Mode: Active\nPush to stop"));
     EXPECT_EQ(mode.load(), 1);
-    EXPECT_FALSE(dialog->TimerActive(20));
-    EXPECT_FALSE(dialog->TimerActive(2));
-    EXPECT_TRUE(dialog->TimerActive(1));
+    EXPECT_FALSE(Graph()->IsRunning());
     EXPECT_EQ(Text(res::IDC_SCALE_TOP), QStringLiteral("1,0%"));
     EXPECT_EQ(Text(res::IDC_SCALE_MIDDLE), QStringLiteral("0,5%"));
     EXPECT_EQ(Text(res::IDC_SCALE_BOTTOM), QStringLiteral("0%"));
     // Loopback is left out; the first listed adapter is selected.
     EXPECT_EQ(Combo(res::IDC_ADAPTER)->count(), 2);
     EXPECT_EQ(Combo(res::IDC_ADAPTER)->currentIndex(), 0);
-    EXPECT_EQ(QApplication::focusWidget() == nullptr ||
-                  QApplication::focusWidget() == dialog->Control(res::IDC_CLIENT) ||
-                  QApplication::focusWidget()->parentWidget() == dialog->Control(res::IDC_CLIENT),
-              true);
+    // The client field takes the keyboard when the window is activated.
+    ASSERT_NE(dialog->focusWidget(), nullptr);
+    EXPECT_TRUE(dialog->focusWidget() == Control(res::IDC_CLIENT) ||
+                dialog->focusWidget()->parentWidget() == Control(res::IDC_CLIENT));
+    // The statistics count from the start, accelerating or not.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Text(res::IDC_DURATION) == QStringLiteral("  0 hrs :  0 mins :  1 secs"); },
+        3000));
+    EXPECT_EQ(Text(res::IDC_DURATION_ACC), QStringLiteral(" 0 hrs :  0 mins :  0 secs"));
 }
 
 TEST_F(MainWindowTest, MissingInterfaceFacilityEndsWithItsMessage) {
@@ -179,7 +194,6 @@ TEST_F(MainWindowTest, MissingInterfaceFacilityEndsWithItsMessage) {
     ASSERT_EQ(messages.shown.size(), 1U);
     EXPECT_EQ(messages.shown[0].text, "Error loading Iphlpapi.dll");
     EXPECT_EQ(dialog->result(), CSwiftlaneDlg::kResultTableMissing);
-    EXPECT_FALSE(dialog->TimerActive(1));
 }
 
 TEST_F(MainWindowTest, StoredClientAcceleratesAndTheFirstSampleSetsTheLabels) {
@@ -188,15 +202,13 @@ TEST_F(MainWindowTest, StoredClientAcceleratesAndTheFirstSampleSetsTheLabels) {
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_EQ(Combo(res::IDC_CLIENT)->currentText(), QStringLiteral("Emule"));
     EXPECT_TRUE(Button(res::IDC_ACCELERATE)->isEnabled());
-    EXPECT_TRUE(dialog->TimerActive(20));
-    EXPECT_TRUE(dialog->TimerActive(2));
-    dialog->OnTimer(20);
+    EXPECT_TRUE(Graph()->IsRunning());
+    dialog->OnSampleTimer();
     EXPECT_EQ(Text(res::IDC_SCALE_TOP), QStringLiteral("1.0%"));
     EXPECT_EQ(Text(res::IDC_SCALE_MIDDLE), QStringLiteral("0.5%"));
     // Half the nominal speed: 100 Mbit/s moves 6,250,000 bytes in 500 ms at full speed.
     interfaces.SetCounters(2, 1000 + 3125000, 2000);
-    dialog->OnTimer(20);
-    EXPECT_EQ(dialog->Ring().Peak(), 1000);
+    dialog->OnSampleTimer();
     EXPECT_EQ(Text(res::IDC_SCALE_TOP), QStringLiteral("100.0%"));
     EXPECT_EQ(Text(res::IDC_SCALE_MIDDLE), QStringLiteral("50.0%"));
 }
@@ -222,15 +234,15 @@ TEST_F(MainWindowTest, ReturnPressesTheFocusedPushButtonAndShiftF10OpensTheWindo
     QTest::keyClick(Button(res::IDC_RUN), Qt::Key_Return);
     ASSERT_EQ(shell.calls.size(), 1U);
     EXPECT_EQ(shell.calls[0].file, "C:\\Program Files\\eMule\\eMule.exe");
-    EXPECT_FALSE(dialog->SystemMenu()->isVisible());
+    EXPECT_FALSE(SystemMenu()->isVisible());
     QTest::keyClick(Button(res::IDC_RUN), Qt::Key_F10, Qt::ShiftModifier);
-    EXPECT_TRUE(dialog->SystemMenu()->isVisible());
-    dialog->SystemMenu()->hide();
+    EXPECT_TRUE(SystemMenu()->isVisible());
+    SystemMenu()->hide();
 }
 
 TEST_F(MainWindowTest, ValuesAreReadByTheirTextsAndLabelledByTheirCaptions) {
     ASSERT_TRUE(Start());
-    dialog->OnTimer(1);
+    dialog->OnStatisticsTimer();
     const auto labelledBy = [](QWidget* widget) {
         QStringList names;
         for (const auto& [other, relation] :
@@ -241,36 +253,39 @@ TEST_F(MainWindowTest, ValuesAreReadByTheirTextsAndLabelledByTheirCaptions) {
     const auto name = [](QWidget* widget) {
         return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
     };
-    EXPECT_EQ(name(dialog->Control(res::IDC_SENT)), Text(res::IDC_SENT));
-    EXPECT_TRUE(labelledBy(dialog->Control(res::IDC_SENT)).contains(QStringLiteral("Bytes Sent")));
-    EXPECT_TRUE(labelledBy(dialog->Control(res::IDC_DURATION_ACC))
+    EXPECT_EQ(name(Control(res::IDC_SENT)), Text(res::IDC_SENT));
+    EXPECT_TRUE(labelledBy(Control(res::IDC_SENT)).contains(QStringLiteral("Bytes Sent")));
+    EXPECT_TRUE(labelledBy(Control(res::IDC_DURATION_ACC))
                     .contains(QStringLiteral("Time spent accelerating")));
-    EXPECT_EQ(name(dialog->Control(res::IDC_SCALE_TOP)), QStringLiteral("1,0%"));
+    EXPECT_EQ(name(Control(res::IDC_SCALE_TOP)), QStringLiteral("1,0%"));
     EXPECT_TRUE(labelledBy(Combo(res::IDC_CLIENT)).contains(QStringLiteral("Run P2P")));
     EXPECT_TRUE(labelledBy(Combo(res::IDC_ADAPTER)).contains(QStringLiteral("Network Adapter")));
-    EXPECT_EQ(name(&dialog->Graph()), QStringLiteral("Traffic graph"));
+    EXPECT_EQ(name(Graph()), QStringLiteral("Traffic graph"));
 }
 
 TEST_F(MainWindowTest, AccelerateOffAndOnKeepsTheRingAndTheDuration) {
     InstallEmule();
     ASSERT_TRUE(Start());
     interfaces.SetCounters(2, 1000 + 3125000 / 4, 2000);
-    dialog->OnTimer(20);
-    dialog->OnTimer(2);
-    const int peak = dialog->Ring().Peak();
+    dialog->OnSampleTimer();
+    dialog->OnAccelerateDurationTimer();
+    ASSERT_EQ(Text(res::IDC_SCALE_TOP), QStringLiteral("25.0%"));
     QTest::mouseClick(Button(res::IDC_ACCELERATE), Qt::LeftButton);
     EXPECT_EQ(mode.load(), 0);
     EXPECT_FALSE(Button(res::IDC_ACCELERATE)->isChecked());
     EXPECT_EQ(Button(res::IDC_ACCELERATE)->text(),
               QStringLiteral("Mode: Inactive\nPush to accelerate"));
-    EXPECT_FALSE(dialog->TimerActive(20));
-    EXPECT_FALSE(dialog->TimerActive(2));
-    EXPECT_FALSE(dialog->Graph().IsRunning());
+    EXPECT_FALSE(Graph()->IsRunning());
+    EXPECT_EQ(sockets.SocketsOpen(), 0);
     QTest::mouseClick(Button(res::IDC_ACCELERATE), Qt::LeftButton);
     EXPECT_EQ(mode.load(), 1);
     EXPECT_TRUE(Button(res::IDC_ACCELERATE)->isChecked());
-    EXPECT_EQ(dialog->Ring().Peak(), peak);
-    dialog->OnTimer(2);
+    EXPECT_TRUE(Graph()->IsRunning());
+    EXPECT_EQ(sockets.SocketsOpened(), 2);
+    // The peak is kept: an idle sample leaves the scale where it was.
+    dialog->OnSampleTimer();
+    EXPECT_EQ(Text(res::IDC_SCALE_TOP), QStringLiteral("25.0%"));
+    dialog->OnAccelerateDurationTimer();
     EXPECT_EQ(Text(res::IDC_DURATION_ACC), QStringLiteral("  0 hrs :  0 mins :  2 secs"));
 }
 
@@ -286,19 +301,16 @@ TEST_F(MainWindowTest, EscHidesAndSavesOptionsWhileQuitEnds) {
     EXPECT_EQ(value, 12U);
     EXPECT_TRUE(registry.GetDword(RegRoot::CurrentUser, kKey, "AccelerateN", value));
     EXPECT_EQ(value, 7U);
-    EXPECT_TRUE(dialog->TimerActive(1)); // counting goes on in the tray
-    EXPECT_FALSE(dialog->Graph().IsRunning());
+    EXPECT_FALSE(Graph()->IsRunning());
 
     // The tray icon's double-click brings it back with the graph running.
     tray.Click(129, fb::kWmLButtonDblClk);
     EXPECT_TRUE(dialog->isVisible() || dialog->isMinimized());
-    EXPECT_TRUE(dialog->Graph().IsRunning());
+    EXPECT_TRUE(Graph()->IsRunning());
 
     QTest::mouseClick(Button(res::IDC_QUIT), Qt::LeftButton);
     EXPECT_EQ(finished.count(), 1);
     EXPECT_EQ(dialog->result(), CSwiftlaneDlg::kResultQuit);
-    EXPECT_FALSE(dialog->TimerActive(1));
-    EXPECT_FALSE(dialog->TimerActive(20));
 }
 
 TEST_F(MainWindowTest, AdapterChoiceIsStoredOnlyWhenItChanges) {
@@ -312,28 +324,33 @@ TEST_F(MainWindowTest, AdapterChoiceIsStoredOnlyWhenItChanges) {
     std::uint32_t network = 0;
     EXPECT_TRUE(registry.GetDword(RegRoot::CurrentUser, kKey, "Network", network));
     EXPECT_EQ(network, 1U);
-    EXPECT_EQ(dialog->SelectedAdapter(), 1);
+    // The statistics follow the adapter chosen.
+    interfaces.SetCounters(5, 777, 888);
+    dialog->OnStatisticsTimer();
+    EXPECT_EQ(Text(res::IDC_RECEIVED), QStringLiteral(" 777 "));
 }
 
 TEST_F(MainWindowTest, StoredAdapterThatIsNoLongerListedSelectsTheFirst) {
     registry.SetDword(RegRoot::CurrentUser, kKey, "Network", 7);
     ASSERT_TRUE(Start());
     EXPECT_EQ(Combo(res::IDC_ADAPTER)->currentIndex(), 0);
-    EXPECT_EQ(dialog->SelectedAdapter(), 0);
+    interfaces.SetCounters(2, 4242, 0);
+    dialog->OnStatisticsTimer();
+    EXPECT_EQ(Text(res::IDC_RECEIVED), QStringLiteral(" 4242 "));
 }
 
 TEST_F(MainWindowTest, StatisticsOnceASecond) {
     ASSERT_TRUE(Start());
     interfaces.SetCounters(2, 3000000000U, 123456);
     connection.flags = fb::kConnectionLan | fb::kConnectionProxy;
-    dialog->OnTimer(1);
+    dialog->OnStatisticsTimer();
     EXPECT_EQ(Text(res::IDC_RECEIVED), QStringLiteral(" 3000000000 "));
     EXPECT_EQ(Text(res::IDC_SENT), QStringLiteral(" 123456 "));
     EXPECT_EQ(Text(res::IDC_TYPE), QStringLiteral(" LAN  Proxy "));
     EXPECT_EQ(Text(res::IDC_STATUS), QStringLiteral(" Connected"));
     EXPECT_EQ(Text(res::IDC_DURATION), QStringLiteral("  0 hrs :  0 mins :  1 secs"));
     connection.connected = false;
-    dialog->OnTimer(1);
+    dialog->OnStatisticsTimer();
     EXPECT_EQ(Text(res::IDC_STATUS), QStringLiteral("N/A"));
     EXPECT_EQ(Text(res::IDC_TYPE), QStringLiteral(" LAN  Proxy "));
 }
@@ -342,15 +359,15 @@ TEST_F(MainWindowTest, CountingGoesOnInTheTrayAndTheLabelsCatchUpWhenShown) {
     ASSERT_TRUE(Start());
     dialog->show();
     interfaces.SetCounters(2, 1000, 2000);
-    dialog->OnTimer(1);
+    dialog->OnStatisticsTimer();
     EXPECT_EQ(Text(res::IDC_RECEIVED), QStringLiteral(" 1000 "));
 
     dialog->OnCancel();
     ASSERT_FALSE(dialog->isVisible());
     interfaces.SetCounters(2, 5000, 6000);
-    dialog->OnTimer(1);
-    dialog->OnTimer(1);
-    dialog->OnTimer(2);
+    dialog->OnStatisticsTimer();
+    dialog->OnStatisticsTimer();
+    dialog->OnAccelerateDurationTimer();
     // Nobody sees the labels meanwhile; what they will show is kept.
     EXPECT_EQ(Text(res::IDC_RECEIVED), QStringLiteral(" 1000 "));
     EXPECT_EQ(Text(res::IDC_DURATION), QStringLiteral("  0 hrs :  0 mins :  1 secs"));
@@ -361,7 +378,7 @@ TEST_F(MainWindowTest, CountingGoesOnInTheTrayAndTheLabelsCatchUpWhenShown) {
     EXPECT_EQ(Text(res::IDC_SENT), QStringLiteral(" 6000 "));
     EXPECT_EQ(Text(res::IDC_DURATION), QStringLiteral("  0 hrs :  0 mins :  3 secs"));
     EXPECT_EQ(Text(res::IDC_DURATION_ACC), QStringLiteral("  0 hrs :  0 mins :  1 secs"));
-    dialog->OnTimer(1);
+    dialog->OnStatisticsTimer();
     EXPECT_EQ(Text(res::IDC_DURATION), QStringLiteral("  0 hrs :  0 mins :  4 secs"));
 }
 
@@ -446,7 +463,7 @@ TEST_F(MainWindowTest, ExitEndsEvenWhileHidden) {
 
 TEST_F(MainWindowTest, WindowMenuCarriesAboutAfterASeparator) {
     ASSERT_TRUE(Start());
-    const auto actions = dialog->SystemMenu()->actions();
+    const auto actions = SystemMenu()->actions();
     ASSERT_GE(actions.size(), 2);
     EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
     EXPECT_EQ(actions.back()->text(), QStringLiteral("&About Flowbright..."));
@@ -461,12 +478,12 @@ TEST_F(MainWindowTest, GraphShowsBothLinesWhileAccelerating) {
         in += 3125000 / 2; // half of the nominal speed
         out += 3125000 / 8;
         interfaces.SetCounters(2, in, out);
-        dialog->OnTimer(20);
+        dialog->OnSampleTimer();
         for (int tick = 0; tick < 5; ++tick)
-            dialog->Graph().Tick();
+            Graph()->Tick();
     }
     const QImage shot = dialog->grab().toImage();
-    const QRect graph = dialog->Graph().geometry();
+    const QRect graph = Graph()->geometry();
     int green = 0, red = 0, greenTop = graph.bottom(), redTop = graph.bottom();
     for (int y = graph.top(); y <= graph.bottom(); ++y) {
         for (int x = graph.left(); x <= graph.right(); ++x) {

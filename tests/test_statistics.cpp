@@ -74,12 +74,19 @@ TEST_F(StatisticsTextsTest, CountersAreUnsignedBetweenBlanks) {
 }
 
 TEST_F(StatisticsTextsTest, TypeWordsFollowTheFlagsInFixedOrder) {
-    EXPECT_EQ(StatisticsTexts::TypeText(fb::kConnectionLan), " LAN ");
-    EXPECT_EQ(StatisticsTexts::TypeText(fb::kConnectionModem), " Modem ");
-    EXPECT_EQ(StatisticsTexts::TypeText(fb::kConnectionLan | fb::kConnectionProxy), " LAN  Proxy ");
-    EXPECT_EQ(StatisticsTexts::TypeText(0x27), " LAN  Modem  Offline  Proxy ");
-    EXPECT_EQ(StatisticsTexts::TypeText(0x10 | 0x40), "");
-    EXPECT_EQ(StatisticsTexts::TypeText(0), "");
+    const std::pair<std::uint32_t, std::string> cases[] = {
+        {fb::kConnectionLan, " LAN "},
+        {fb::kConnectionModem, " Modem "},
+        {fb::kConnectionLan | fb::kConnectionProxy, " LAN  Proxy "},
+        {0x27, " LAN  Modem  Offline  Proxy "},
+        {0x10 | 0x40, ""},
+        {0, ""},
+    };
+    for (const auto& [flags, words] : cases) {
+        connection.flags = flags;
+        texts.Update(counters, connection);
+        EXPECT_EQ(texts.type, words) << flags;
+    }
 }
 
 TEST_F(StatisticsTextsTest, ConnectedSetsTypeAndStatus) {

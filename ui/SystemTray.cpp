@@ -108,14 +108,12 @@ bool CSystemTray::Setup(QObject* parent, unsigned callbackMessage, const char* t
     m_data.tip = TruncateTip(tip != nullptr ? std::string_view(tip) : std::string_view());
 
     m_hidden = startHidden;
-    m_savedFlags = kIconFlags;
     if (startHidden)
         return true;
     return AddIcon();
 }
 
 bool CSystemTray::AddIcon() {
-    m_data.flags = m_savedFlags;
     if (m_host.AddIcon(m_data)) {
         m_removed = false;
         m_addPending = false;

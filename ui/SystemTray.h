@@ -92,13 +92,6 @@ public:
     fb::TrayRect LocateTrayArea() const;
     bool SystemAnimatesWindows() const;
 
-    bool IsEnabled() const { return m_enabled; }
-    bool IsHidden() const { return m_hidden; }
-    bool IsRemoved() const { return m_removed; }
-    bool IsAddPending() const { return m_addPending; }
-    unsigned SavedFlags() const { return m_savedFlags; }
-    const fb::TrayIconData& IconData() const { return m_data; }
-
 Q_SIGNALS:
     // The callback message for the parent given to Setup: `iconId` is the icon's id (wParam),
     // `mouseMessage` the mouse message (lParam: fb::kWmRButtonUp, fb::kWmLButtonDblClk).
@@ -127,7 +120,6 @@ private:
     ICommandTarget* m_commandTarget = nullptr;
     unsigned m_defaultMenuItem = 0;
     bool m_defaultByPosition = false;
-    unsigned m_savedFlags = 0;
     QPointer<QWidget> m_windowInTray;
 };
 

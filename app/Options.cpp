@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Options.h"
 
-#include "platform/Component.h"
 #include "platform/ProcessInfo.h"
 #include "platform/Registry.h"
-#include "platform/Shell.h"
 #include "res/Product.h"
 
 #include <cstdlib>
@@ -87,25 +85,4 @@ void ToggleRunAtStartup(fb::IRegistry& registry, fb::IProcessInfo& process, bool
     } else {
         key->DeleteValue(std::string(product::kRunValue));
     }
-}
-
-void LaunchUpdater(fb::IShell& shell) {
-    std::string parameters;
-    for (std::string_view argument : {product::kName, std::string_view("6"), product::kVersion,
-                                      product::kMakerDomain, std::string_view("false")}) {
-        parameters += '"';
-        parameters += argument;
-        parameters += "\" ";
-    }
-    shell.Execute("open", std::string(product::kUpdater), parameters, "", fb::kSwShowNormal);
-}
-
-void SetupSkin(fb::IComponentFactory& components) {
-    auto skin = components.CreateByProgId("SkinCrafter.SCSkin3");
-    if (!skin)
-        return;
-    skin->InvokeMethod(17, {std::int32_t{0}});
-    skin->InvokeMethod(1, {std::int32_t{1}});
-    skin->InvokeMethod(2, {std::string("Skin.skf")});
-    skin->InvokeMethod(18, {});
 }

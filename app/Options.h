@@ -6,9 +6,7 @@
 
 namespace fb {
 class IRegistry;
-class IShell;
 class IProcessInfo;
-class IComponentFactory;
 } // namespace fb
 
 // The options the main window keeps under the option key.
@@ -36,9 +34,3 @@ bool QueryRunAtStartup(fb::IRegistry& registry);
 
 // Inverts `flag`, then writes the start-up entry from the current directory or deletes it.
 void ToggleRunAtStartup(fb::IRegistry& registry, fb::IProcessInfo& process, bool& flag);
-
-// Starts the updater with its five quoted arguments; its result is ignored.
-void LaunchUpdater(fb::IShell& shell);
-
-// Sets up the skinning component by its program identifier; without one nothing happens.
-void SetupSkin(fb::IComponentFactory& components);

@@ -2,7 +2,8 @@
 #include "app/SwiftlaneApp.h"
 
 #include "app/Options.h"
-#include "app/SwiftlaneDlg.h"
+#include "app/Skin.h"
+#include "ui/SwiftlaneDlg.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/SwiftlaneApp.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/TerminationSignals.h"
+#include "platform/linux/system/TerminationSignals.h"
 #include "res/Icon.h"
 #include "settings/Settings.h"
 

@@ -3,7 +3,7 @@
 // the benchmark's own holding 1 or 1000 links: the cost must not grow with the number of links.
 
 #include "net/AdapterList.h"
-#include "platform/linux/NetlinkInterfaceTable.h"
+#include "platform/linux/network/NetlinkInterfaceTable.h"
 #include "tests/test_netlink_namespace.h"
 
 #include <benchmark/benchmark.h>

@@ -3,9 +3,9 @@
 #include "fuzz/FuzzSupport.h"
 
 #include "platform/Registry.h"
-#include "platform/linux/RegistryAutostart.h"
-#include "platform/linux/RegistryText.h"
-#include "platform/linux/ShellCommandLine.h"
+#include "platform/linux/registry/RegistryAutostart.h"
+#include "platform/linux/registry/RegistryText.h"
+#include "platform/linux/shell/ShellCommandLine.h"
 
 #include <memory>
 

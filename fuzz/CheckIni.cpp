@@ -3,7 +3,7 @@
 #include "fuzz/FuzzSupport.h"
 
 #include "platform/ProcessInfo.h"
-#include "platform/linux/IniProfile.h"
+#include "platform/linux/files/IniProfile.h"
 #include "settings/Settings.h"
 
 #include <algorithm>
@@ -112,12 +112,12 @@ std::string KeptLines(const std::string& before, const std::string& after) {
 class ModuleAt : public IProcessInfo {
 public:
     explicit ModuleAt(std::string path)
-        : path_(std::move(path)) {}
-    std::string ModuleFileName() override { return path_; }
+        : m_path(std::move(path)) {}
+    std::string ModuleFileName() override { return m_path; }
     std::string CurrentDirectory() override { return "/"; }
 
 private:
-    std::string path_;
+    std::string m_path;
 };
 
 const char* const kSettingKeys[] = {

@@ -3,8 +3,8 @@
 #include "fuzz/FuzzSupport.h"
 
 #include "p2p/FindP2PDlg.h"
-#include "platform/linux/Registry.h"
-#include "platform/linux/RegistryText.h"
+#include "platform/linux/registry/Registry.h"
+#include "platform/linux/registry/RegistryText.h"
 
 #include <cstring>
 #include <filesystem>

@@ -2,7 +2,7 @@
 #include "fuzz/FuzzChecks.h"
 #include "fuzz/FuzzSupport.h"
 
-#include "platform/linux/RegistryText.h"
+#include "platform/linux/registry/RegistryText.h"
 
 #include <sstream>
 

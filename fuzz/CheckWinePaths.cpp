@@ -2,8 +2,8 @@
 #include "fuzz/FuzzChecks.h"
 #include "fuzz/FuzzSupport.h"
 
-#include "platform/linux/WineFileSystem.h"
-#include "platform/linux/WinePaths.h"
+#include "platform/linux/shell/WineFileSystem.h"
+#include "platform/linux/shell/WinePaths.h"
 
 #include <sys/stat.h>
 

@@ -29,20 +29,20 @@ public:
             std::perror("mkdtemp");
             std::abort();
         }
-        path_ = pattern;
+        m_path = pattern;
     }
     ~ScratchDir() {
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(m_path, ignored);
     }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const { return m_path; }
 
     // An empty subdirectory of that name, emptied first when it exists.
     std::string Fresh(const std::string& name) const {
-        const std::string dir = path_ + "/" + name;
+        const std::string dir = m_path + "/" + name;
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
         std::filesystem::create_directories(dir, ignored);
@@ -50,7 +50,7 @@ public:
     }
 
 private:
-    std::string path_;
+    std::string m_path;
 };
 
 inline std::string ReadWhole(const std::string& path) {

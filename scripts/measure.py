@@ -396,20 +396,6 @@ def rss_by_mapping(pid, top=15):
 
 # ---- Sandbox, desktop, namespaces -------------------------------------------------------------
 
-def reg_escape(text):
-    return text.replace("\\", "\\\\").replace('"', '\\"')
-
-
-def registry_text(keys):
-    lines = ["WINE REGISTRY Version 2", ";; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000",
-             "", "#arch=win32", ""]
-    for key, values in keys.items():
-        lines += [f"[{reg_escape(key)}] 1700000000", "#time=1da0000000000000"]
-        lines += [f'"{reg_escape(name)}"="{reg_escape(value)}"' for name, value in values.items()]
-        lines.append("")
-    return "\n".join(lines) + "\n"
-
-
 class Sandbox:
     """A throwaway home with a Wine prefix holding eMule, the store naming it as the client."""
 
@@ -437,29 +423,11 @@ class Sandbox:
     def reset_store(self):
         """Every run starts from the same store (the program writes its options on hiding)."""
         self.store_path.parent.mkdir(parents=True, exist_ok=True)
-        self.store_path.write_text(registry_text(self.STORE), encoding="utf-8")
+        self.store_path.write_text(harness.registry_text(self.STORE), encoding="utf-8")
 
     def env(self, display=None, bus=None):
-        env = {
-            "HOME": str(self.home),
-            "USER": os.environ.get("USER", "root"),
-            "LOGNAME": os.environ.get("LOGNAME", "root"),
-            "PATH": "/usr/local/bin:/usr/bin:/bin",
-            "LANG": "C.UTF-8",
-            "XDG_CONFIG_HOME": str(self.config),
-            "XDG_DATA_HOME": str(self.home / ".local/share"),
-            "XDG_CACHE_HOME": str(self.home / ".cache"),
-            "XDG_RUNTIME_DIR": str(self.runtime),
-            "XDG_DATA_DIRS": "/usr/local/share:/usr/share",
-            "XDG_CONFIG_DIRS": "/etc/xdg",
-            "WINEPREFIX": str(self.wineprefix),
-            "QT_QPA_PLATFORM": "xcb",
-            "FB_MEASURE_TOKEN": self.token,
-        }
-        if display is not None:
-            env["DISPLAY"] = display
-        if bus is not None:
-            env["DBUS_SESSION_BUS_ADDRESS"] = bus
+        env = harness.home_env(self, "/usr/local/bin:/usr/bin:/bin", display, bus)
+        env["FB_MEASURE_TOKEN"] = self.token
         return env
 
 
@@ -665,6 +633,27 @@ def annotate(dump, out_path):
     return out_path
 
 
+def each_window(desktop, watcher, window, label, settle):
+    """The shown window, then the hidden one, each after `settle` seconds for the program to
+    reach its steady state."""
+    for phase in ("shown", "hidden"):
+        if phase == "hidden":
+            hide(desktop, watcher, window, label)
+        time.sleep(settle)
+        yield phase
+
+
+def trace_for(processes, tracer, seconds, timeout):
+    """Lets an attached tracer run for `seconds`, then interrupts it as at Ctrl+C, which is
+    when it writes its report."""
+    time.sleep(seconds)
+    with contextlib.suppress(ProcessLookupError):
+        tracer.send_signal(signal.SIGINT)
+    with contextlib.suppress(subprocess.TimeoutExpired):
+        tracer.wait(timeout=timeout)
+    processes.end(tracer, grace=5.0)
+
+
 def profile_callgrind(config, desktop, watcher, processes, sandbox, seconds, warmup, out_dir):
     """One run under callgrind, instrumented only during the shown and the hidden windows."""
     if shutil.which("valgrind") is None or shutil.which("callgrind_control") is None:
@@ -693,10 +682,8 @@ def profile_callgrind(config, desktop, watcher, processes, sandbox, seconds, war
         dumps = sorted(out_dir.glob(f"callgrind.out.{pid}.*"), key=lambda p: p.stat().st_mtime)
         if dumps:
             reports.append(annotate(dumps[-1], out_dir / f"callgrind-{config.key}-startup.txt"))
-        for phase in ("shown", "hidden"):
-            if phase == "hidden":
-                hide(desktop, watcher, window, config.label)
-            time.sleep(warmup * 3)  # everything runs far slower under valgrind
+        # Everything runs far slower under valgrind.
+        for phase in each_window(desktop, watcher, window, config.label, warmup * 3):
             control("--instr=on", pid)
             control("--zero", pid)
             time.sleep(seconds)
@@ -735,19 +722,11 @@ def profile_strace(config, desktop, watcher, processes, sandbox, seconds, warmup
                            cwd=str(sandbox.home))
     try:
         window, pid = wait_window(watcher, proc, 30, config.label)
-        for phase in ("shown", "hidden"):
-            if phase == "hidden":
-                hide(desktop, watcher, window, config.label)
-            time.sleep(warmup)
+        for phase in each_window(desktop, watcher, window, config.label, warmup):
             out = out_dir / f"strace-{config.key}-{phase}.txt"
             tracer = processes.start(["strace", "-c", "-f", "-o", str(out), "-p", str(pid)],
                                      desktop.env, log_path=out_dir / "strace.log")
-            time.sleep(seconds)
-            with contextlib.suppress(ProcessLookupError):
-                tracer.send_signal(signal.SIGINT)
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                tracer.wait(timeout=30)
-            processes.end(tracer, grace=5.0)
+            trace_for(processes, tracer, seconds, timeout=30)
             reports.append(out)
         return reports
     finally:
@@ -765,20 +744,12 @@ def profile_perf(config, desktop, watcher, processes, sandbox, seconds, warmup, 
     reports = []
     try:
         window, pid = wait_window(watcher, proc, 30, config.label)
-        for phase in ("shown", "hidden"):
-            if phase == "hidden":
-                hide(desktop, watcher, window, config.label)
-            time.sleep(warmup)
+        for phase in each_window(desktop, watcher, window, config.label, warmup):
             data = out_dir / f"perf-{config.key}-{phase}.data"
             recorder = processes.start(["perf", "record", "-q", "-g", "-F", "4999", "-o",
                                         str(data), "-p", str(pid)],
                                        desktop.env, log_path=out_dir / "perf.log")
-            time.sleep(seconds)
-            with contextlib.suppress(ProcessLookupError):
-                recorder.send_signal(signal.SIGINT)
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                recorder.wait(timeout=60)
-            processes.end(recorder, grace=5.0)
+            trace_for(processes, recorder, seconds, timeout=60)
             out = out_dir / f"perf-{config.key}-{phase}.txt"
             result = run_quiet(["perf", "report", "-i", str(data), "--stdio", "--no-children",
                                 "--sort", "dso,symbol", "--percent-limit", "0.5", "-g", "none"],

@@ -132,19 +132,24 @@ TEST_F(ButtonTest, LongTipWrapsAt400Pixels) {
     EXPECT_LT(tip->height(), 2 * metrics.lineSpacing());
 }
 
+// The sequence a double-click delivers: press, release, double-click, release.
+void DoubleClickEvents(QPushButton& button, QPoint at) {
+    QTest::mousePress(&button, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(&button, Qt::LeftButton, {}, at);
+    QMouseEvent doubleClick(QEvent::MouseButtonDblClick, QPointF(at),
+                            button.mapToGlobal(QPointF(at)), Qt::LeftButton, Qt::LeftButton,
+                            Qt::NoModifier);
+    QApplication::sendEvent(&button, &doubleClick);
+    QTest::mouseRelease(&button, Qt::LeftButton, {}, at);
+}
+
 TEST_F(ButtonTest, DoubleClickOnACheckableButtonTogglesTwice) {
     run.setCheckable(true);
     int toggles = 0;
     QObject::connect(&run, &QPushButton::toggled, &run, [&toggles] { ++toggles; });
 
     const QPoint at(5, 5);
-    // The sequence a double-click delivers: press, release, double-click, release.
-    QTest::mousePress(&run, Qt::LeftButton, {}, at);
-    QTest::mouseRelease(&run, Qt::LeftButton, {}, at);
-    QMouseEvent doubleClick(QEvent::MouseButtonDblClick, QPointF(at), run.mapToGlobal(QPointF(at)),
-                            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&run, &doubleClick);
-    QTest::mouseRelease(&run, Qt::LeftButton, {}, at);
+    DoubleClickEvents(run, at);
     EXPECT_EQ(toggles, 2);
     EXPECT_FALSE(run.isChecked());
 
@@ -161,12 +166,7 @@ TEST_F(ButtonTest, DoubleClickOnAPushButtonClicksTwice) {
     int clicks = 0;
     QObject::connect(&run, &QPushButton::clicked, &run, [&clicks] { ++clicks; });
     const QPoint at(5, 5);
-    QTest::mousePress(&run, Qt::LeftButton, {}, at);
-    QTest::mouseRelease(&run, Qt::LeftButton, {}, at);
-    QMouseEvent doubleClick(QEvent::MouseButtonDblClick, QPointF(at), run.mapToGlobal(QPointF(at)),
-                            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&run, &doubleClick);
-    QTest::mouseRelease(&run, Qt::LeftButton, {}, at);
+    DoubleClickEvents(run, at);
     EXPECT_EQ(clicks, 2);
 }
 

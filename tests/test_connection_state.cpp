@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/NetConnectionState.h"
+#include "platform/linux/network/NetConnectionState.h"
 
 #include "support/TestSupport.h"
 
@@ -40,11 +40,7 @@ extern "C" const char* __tsan_default_suppressions() {
 
 namespace {
 
-using fb::testing_support::CoreApp;
-using fb::testing_support::EnvGuard;
-using fb::testing_support::PumpUntil;
-using fb::testing_support::TempDir;
-using fb::testing_support::WriteFile;
+using namespace fb::testing_support;
 
 const char* const kRouteHeader = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask"
                                  "\t\tMTU\tWindow\tIRTT\n";
@@ -227,6 +223,11 @@ struct ReadCounter {
             return fb::testing_support::ReadFile(path);
         };
     }
+    // `options` with every file read counted here.
+    NetConnectionState::Options Counting(NetConnectionState::Options options) {
+        options.readFile = Hook();
+        return options;
+    }
     int Total() const {
         int total = 0;
         for (const auto& [path, n] : reads) {
@@ -236,28 +237,30 @@ struct ReadCounter {
     }
 };
 
+// Asks `times` times, as the dialog does every second; the flags of the last answer.
+std::uint32_t AskRepeatedly(NetConnectionState& state, int times) {
+    std::uint32_t flags = 0;
+    for (int i = 0; i < times; ++i)
+        EXPECT_TRUE(state.GetConnectedState(flags));
+    return flags;
+}
+
 TEST_F(RouteFallbackTest, RepeatedQueriesReadTheTablesOnlyOnce) {
     Routes("eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
     Link("eth0", 1);
     ReadCounter counter;
-    NetConnectionState::Options options = Options();
-    options.readFile = counter.Hook();
-    NetConnectionState state(options);
+    NetConnectionState state(counter.Counting(Options()));
     if (!state.WatchingRoutes()) {
         GTEST_SKIP() << "no routing netlink socket here";
     }
-    std::uint32_t flags = 0;
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_TRUE(state.GetConnectedState(flags));
-        EXPECT_EQ(flags, fb::kConnectionLan);
-    }
+    EXPECT_EQ(AskRepeatedly(state, 5), fb::kConnectionLan);
     EXPECT_EQ(counter.reads[(Proc() / "net" / "route").string()], 1);
     EXPECT_EQ(counter.reads.count((Proc() / "net" / "ipv6_route").string()), 0u);
     EXPECT_EQ(counter.reads[(Sys() / "class" / "net" / "eth0" / "type").string()], 1);
     // The answer is kept: a change of the file alone, which the kernel never reports, is not
     // seen.
     Routes("");
-    EXPECT_TRUE(state.GetConnectedState(flags));
+    EXPECT_EQ(AskRepeatedly(state, 1), fb::kConnectionLan);
     EXPECT_EQ(counter.reads[(Proc() / "net" / "route").string()], 1);
 }
 
@@ -266,16 +269,11 @@ TEST_F(RouteFallbackTest, Ipv6TableIsReadOnlyOnceWithoutAnIpv4DefaultRoute) {
     Routes6(std::string(32, '0') + " 00 " + std::string(32, '0') +
             " 00 fe800000000000000000000000000001 00000400 00000001 00000000 00450003 eth0\n");
     ReadCounter counter;
-    NetConnectionState::Options options = Options();
-    options.readFile = counter.Hook();
-    NetConnectionState state(options);
+    NetConnectionState state(counter.Counting(Options()));
     if (!state.WatchingRoutes()) {
         GTEST_SKIP() << "no routing netlink socket here";
     }
-    std::uint32_t flags = 0;
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_TRUE(state.GetConnectedState(flags));
-    }
+    AskRepeatedly(state, 5);
     EXPECT_EQ(counter.reads[(Proc() / "net" / "ipv6_route").string()], 1);
     EXPECT_EQ(counter.reads[(Proc() / "net" / "route").string()], 1);
 }
@@ -285,8 +283,7 @@ TEST_F(RouteFallbackTest, DesktopProxyFileIsLookedAtOnlyEverySoOften) {
     const auto file = Config() / "kioslaverc";
     WriteFile(file, "[Proxy Settings]\nProxyType=1\n");
     ReadCounter counter;
-    NetConnectionState::Options options = Options();
-    options.readFile = counter.Hook();
+    NetConnectionState::Options options = counter.Counting(Options());
     options.desktopProxyCheckMs = 60 * 60 * 1000;
     NetConnectionState state(options);
     std::uint32_t flags = 0;

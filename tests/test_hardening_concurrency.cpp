@@ -5,13 +5,14 @@
 // copy wrote, and never goes back to an older one while they run), nothing of anyone else's in
 // the files is dropped, and the files parse at every moment.
 
-#include "test_hardening_support.h"
+#include "support/RegistryPaths.h"
+#include "support/TestSupport.h"
 
 #include "app/Options.h"
 #include "p2p/FindP2PDlg.h"
-#include "platform/linux/IniProfile.h"
-#include "platform/linux/Registry.h"
-#include "platform/linux/RegistryText.h"
+#include "platform/linux/files/IniProfile.h"
+#include "platform/linux/registry/Registry.h"
+#include "platform/linux/registry/RegistryText.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,8 @@
 #include <cstring>
 
 using namespace fb;
-using namespace fb::hardening;
+using namespace fb::testing_support;
+namespace fs = std::filesystem;
 using fb::linux_impl::FileRegistry;
 
 namespace {
@@ -97,11 +99,8 @@ private:
 class TwoCopies : public ::testing::Test {
 protected:
     TwoCopies() {
-        paths_.store = dir_.Path() + "/config/flowbright/registry.reg";
-        paths_.lock = paths_.store + ".lock";
-        paths_.winePrefix = dir_.Path() + "/wine";
-        paths_.autostartDir = dir_.Path() + "/config/autostart";
-        ini_ = dir_.Path() + "/bin/flowbright.ini";
+        paths_ = RegistryPathsBelow(dir_.Path());
+        ini_ = dir_.File("bin/flowbright.ini");
         // Someone else's values in the same files, which both copies must leave alone.
         WriteFile(ini_, "; kept by hand\r\n[other]\r\nmine=1\r\n");
         FileRegistry registry(paths_);
@@ -196,10 +195,10 @@ TEST_F(TwoCopies, SavingInTurnLosesNothingAndCorruptsNothing) {
         EXPECT_EQ(ini.find(line, first + 1), std::string::npos) << line;
     }
     // Nothing left beside the files but their locks.
-    EXPECT_EQ(Entries(dir_.Path() + "/config/flowbright"),
-              (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
-    EXPECT_EQ(Entries(dir_.Path() + "/bin"),
-              (std::vector<std::string>{"flowbright.ini", "flowbright.ini.lock"}));
+    EXPECT_EQ(Entries(dir_.File("config/flowbright")),
+              (std::set<std::string>{"registry.reg", "registry.reg.lock"}));
+    EXPECT_EQ(Entries(dir_.File("bin")),
+              (std::set<std::string>{"flowbright.ini", "flowbright.ini.lock"}));
 }
 
 } // namespace

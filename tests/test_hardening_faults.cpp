@@ -9,12 +9,13 @@
 // kind of call fail (or kills the child at it), and a small memory file system or a read-only
 // mount in a mount namespace of the child's own gives a real full disk or read-only directory.
 
-#include "test_hardening_support.h"
+#include "support/RegistryPaths.h"
+#include "support/TestSupport.h"
 
 #include "p2p/FindP2PDlg.h"
-#include "platform/linux/IniProfile.h"
-#include "platform/linux/Registry.h"
-#include "platform/linux/RegistryText.h"
+#include "platform/linux/files/IniProfile.h"
+#include "platform/linux/registry/Registry.h"
+#include "platform/linux/registry/RegistryText.h"
 #include "settings/Settings.h"
 
 #include "fakes/FakeProcessInfo.h"
@@ -27,7 +28,8 @@
 #include <memory>
 
 using namespace fb;
-using namespace fb::hardening;
+using namespace fb::testing_support;
+namespace fs = std::filesystem;
 using fb::linux_impl::FileRegistry;
 
 namespace {
@@ -38,10 +40,7 @@ const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 // Where one copy of the program keeps its files below `root`.
 struct Files {
     explicit Files(const std::string& root) {
-        paths.store = root + "/config/flowbright/registry.reg";
-        paths.lock = paths.store + ".lock";
-        paths.winePrefix = root + "/wine";
-        paths.autostartDir = root + "/config/autostart";
+        paths = RegistryPathsBelow(root);
         ini = root + "/bin/flowbright.ini";
         fs::create_directories(root + "/bin");
     }
@@ -284,7 +283,7 @@ TEST(InjectedFaultSettings, TemporaryOfACrashedWriteDoesNotDisturbLaterRuns) {
     Files files(dir.Path());
     WriteFile(files.ini, "; by hand\n[main]\nalwaysontop=1\n");
     fakes::FakeProcessInfo process;
-    process.moduleFileName = dir.Path() + "/bin/flowbright";
+    process.moduleFileName = dir.File("bin/flowbright");
     linux_impl::IniProfile profile;
     const ChildResult child = RunInChild([&](Findings&, int) {
         if (!FilterSyscalls({RenameCalls(), 0, -1, false}))
@@ -345,7 +344,7 @@ class RealFilesystem : public ::testing::TestWithParam<Kind> {};
 TEST_P(RealFilesystem, FullDiskKeepsTheOldFile) {
     const Kind kind = GetParam();
     TempDir dir;
-    const std::string mountPoint = dir.Path() + "/mnt";
+    const std::string mountPoint = dir.File("mnt");
     fs::create_directories(mountPoint);
     for (const bool inodes : {false, true}) {
         const ChildResult child = RunInChild([&](Findings& findings, int) {
@@ -379,7 +378,7 @@ TEST_P(RealFilesystem, FullDiskKeepsTheOldFile) {
 TEST_P(RealFilesystem, ReadOnlyDirectoryKeepsTheOldFile) {
     const Kind kind = GetParam();
     TempDir dir;
-    const std::string root = dir.Path() + "/root";
+    const std::string root = dir.File("root");
     auto store = MakeStore(kind, root);
     ASSERT_TRUE(store->Write(OldValue(kind)));
     const std::string before = ReadFile(store->File());
@@ -428,7 +427,7 @@ INSTANTIATE_TEST_SUITE_P(EveryFile, RealFilesystem,
 // silently, and the file stays byte for byte.
 TEST(RealFilesystemSettings, ReadOnlySettingsFileLoadsAndIsLeftAlone) {
     TempDir dir;
-    const std::string root = dir.Path() + "/root";
+    const std::string root = dir.File("root");
     Files files(root);
     const std::string text = "[log]\r\nmbdelete=1000\r\nlogtype=3\r\n; mine\r\n";
     WriteFile(files.ini, text);

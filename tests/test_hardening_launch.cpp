@@ -5,16 +5,17 @@
 // Each time a recording script is what runs, and it shows that exactly the intended program got
 // exactly the intended arguments, and that nothing else ran (no shell ever saw the text).
 
-#include "test_hardening_support.h"
+#include "support/RegistryPaths.h"
+#include "support/TestSupport.h"
 
 #include "fuzz/FuzzSupport.h"
 
 #include "app/Options.h"
 #include "p2p/FindP2PDlg.h"
-#include "platform/linux/Registry.h"
-#include "platform/linux/Shell.h"
-#include "platform/linux/ShellSpawn.h"
-#include "platform/linux/WinePaths.h"
+#include "platform/linux/registry/Registry.h"
+#include "platform/linux/shell/Shell.h"
+#include "platform/linux/shell/ShellSpawn.h"
+#include "platform/linux/shell/WinePaths.h"
 
 #include "fakes/FakeProcessInfo.h"
 
@@ -25,7 +26,8 @@
 #include <thread>
 
 using namespace fb;
-using namespace fb::hardening;
+using namespace fb::testing_support;
+namespace fs = std::filesystem;
 using fb::fuzz::Printable;
 using fb::linux_impl::FileRegistry;
 using ::testing::ElementsAreArray;
@@ -60,23 +62,21 @@ std::vector<std::string> ReadArgs(const std::string& file) {
 class Launch : public ::testing::Test {
 protected:
     Launch()
-        : record_(dir_.Path() + "/record/out")
+        : record_(dir_.File("record/out"))
         , recordEnv_("FB_RECORD", record_.c_str())
-        , bin_(dir_.Path() + "/bin")
+        , bin_(dir_.File("bin"))
         , path_("PATH", (bin_ + ":/usr/bin:/bin").c_str()) {
-        fs::create_directories(dir_.Path() + "/record");
-        fs::create_directories(dir_.Path() + "/prefix/dosdevices");
-        fs::create_directory_symlink("../drive_c", dir_.Path() + "/prefix/dosdevices/c:");
-        fs::create_directories(dir_.Path() + "/prefix/drive_c");
+        fs::create_directories(dir_.File("record"));
+        fs::create_directories(dir_.File("prefix/dosdevices"));
+        fs::create_directory_symlink("../drive_c", dir_.File("prefix/dosdevices/c:"));
+        fs::create_directories(dir_.File("prefix/drive_c"));
         InstallRecorder(bin_ + "/wine");
         InstallRecorder(bin_ + "/xdg-open");
-        paths_.store = dir_.Path() + "/config/flowbright/registry.reg";
-        paths_.lock = paths_.store + ".lock";
+        paths_ = RegistryPathsBelow(dir_.Path());
         paths_.winePrefix = Prefix();
-        paths_.autostartDir = dir_.Path() + "/config/autostart";
     }
 
-    std::string Prefix() const { return dir_.Path() + "/prefix"; }
+    std::string Prefix() const { return dir_.File("prefix"); }
 
     // Waits (bounded) for the started program to finish recording, and returns what it got
     // ($0 first); empty when nothing ran.
@@ -130,12 +130,12 @@ const std::vector<std::string> kHostileNames = {
 TEST_F(Launch, StoredUnixPathsStartExactlyThatProgramWithNoArguments) {
     for (const auto& name : kHostileNames) {
         SCOPED_TRACE(Printable(name));
-        const std::string program = dir_.Path() + "/clients/" + name + "/" + name;
+        const std::string program = dir_.Path().string() + "/clients/" + name + "/" + name;
         InstallRecorder(program);
         StoreAndRun(program);
         EXPECT_THAT(Recorded(), ElementsAreArray({program}));
     }
-    EXPECT_FALSE(fs::exists(dir_.Path() + "/pwned"));
+    EXPECT_FALSE(fs::exists(dir_.File("pwned")));
     EXPECT_FALSE(fs::exists(fs::current_path() / "pwned"));
 }
 
@@ -160,7 +160,7 @@ TEST_F(Launch, StoredWindowsPathsStartWineWithThatPathAsOneArgument) {
 
 TEST_F(Launch, LongestStoredPathStartsAndOneLongerIsNeverRead) {
     // 999 characters: the most the stored choice holds.
-    std::string program = dir_.Path() + "/long";
+    std::string program = dir_.File("long");
     while (program.size() + 201 < 999)
         program += "/" + std::string(200, 'd');
     program += "/" + std::string(999 - program.size() - 1, 'p');
@@ -193,7 +193,7 @@ TEST_P(LaunchParameters, ProgramOnPathGetsExactlyTheseArguments) {
     std::vector<std::string> expected{bin_ + "/UpdateApp.exe"};
     expected.insert(expected.end(), GetParam().expected.begin(), GetParam().expected.end());
     EXPECT_THAT(Recorded(), ElementsAreArray(expected));
-    EXPECT_FALSE(fs::exists(dir_.Path() + "/pwned"));
+    EXPECT_FALSE(fs::exists(dir_.File("pwned")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -330,7 +330,7 @@ std::optional<std::string> ExecValue(const std::string& entry) {
 TEST_F(Launch, StartupEntryRunsTheShortcutWithTrayAsItsOnlyArgument) {
     for (const auto& name : kHostileNames) {
         SCOPED_TRACE(Printable(name));
-        const std::string current = dir_.Path() + "/start/" + name;
+        const std::string current = dir_.Path().string() + "/start/" + name;
         const std::string shortcut = current + "/Flowbright.lnk";
         InstallRecorder(shortcut);
         fakes::FakeProcessInfo process;
@@ -367,7 +367,7 @@ TEST_F(Launch, StartupEntryRunsTheShortcutWithTrayAsItsOnlyArgument) {
         EXPECT_FALSE(flag);
         EXPECT_FALSE(fs::exists(paths_.autostartDir + "/Flowbright.desktop"));
     }
-    EXPECT_FALSE(fs::exists(dir_.Path() + "/pwned"));
+    EXPECT_FALSE(fs::exists(dir_.File("pwned")));
 }
 
 } // namespace

@@ -5,8 +5,8 @@
 
 #include "fuzz/FuzzChecks.h"
 #include "fuzz/FuzzSupport.h"
-#include "platform/linux/IniProfile.h"
-#include "test_hardening_support.h"
+#include "platform/linux/files/IniProfile.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -77,8 +77,8 @@ TEST(ReplayChecks, SoundInputsPass) {
 // more blank before the value each time, so that a file saved at every exit grew without end
 // (and was rewritten although nothing had changed).
 TEST(IniFindings, RewritingAValueWithLeadingBlanksLeavesTheFileAsItIs) {
-    const fb::hardening::TempDir dir;
-    const std::string file = dir.Path() + "/flowbright.ini";
+    const fb::testing_support::TempDir dir;
+    const std::string file = dir.File("flowbright.ini");
     fb::linux_impl::IniProfile profile;
     ASSERT_TRUE(profile.WriteString("log", "logfile", "  spaced", file));
     const std::string first = fb::fuzz::ReadWhole(file);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The graph widget: creation, its timer, and what it paints. Runs without a display.
-#include "net/HistogramCtrl.h"
+#include "ui/HistogramCtrl.h"
 
 #include "support/TestSupport.h"
 

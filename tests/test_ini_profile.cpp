@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/IniProfile.h"
+#include "platform/linux/files/IniProfile.h"
 
 #include "support/TestSupport.h"
 
@@ -27,10 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using fb::linux_impl::IniProfile;
 using namespace std::string_literals;
-using fb::testing_support::EnvGuard;
-using fb::testing_support::ReadFile;
-using fb::testing_support::TempDir;
-using fb::testing_support::WriteFile;
+using namespace fb::testing_support;
 
 // Sets the process umask for one test and restores it after.
 class UmaskGuard {
@@ -66,6 +63,11 @@ protected:
     }
     bool Write(const std::string& section, const std::string& key, const std::string& value) {
         return profile.WriteString(section, key, value, file);
+    }
+    // The whole file after one write, so that a check sees every byte the write left.
+    std::string WriteAndRead(const std::string& section, const std::string& key,
+                             const std::string& value) {
+        return Write(section, key, value) ? ReadFile(file) : "<write failed>";
     }
 
     TempDir dir{"ini"};
@@ -128,8 +130,7 @@ TEST_F(IniProfileTest, ThePresentEmptyValueIsNotTheDefaultTextButIsTheDefaultNum
 TEST_F(IniProfileTest, AByteOrderMarkDoesNotHideTheFirstSection) {
     WriteFile(file, "\xef\xbb\xbf[s]\nk=1\n");
     EXPECT_EQ(Get("s", "k"), "1");
-    ASSERT_TRUE(Write("s", "k", "2"));
-    EXPECT_EQ(ReadFile(file), "\xef\xbb\xbf[s]\nk=2\n");
+    EXPECT_EQ(WriteAndRead("s", "k", "2"), "\xef\xbb\xbf[s]\nk=2\n");
 }
 
 TEST_F(IniProfileTest, FirstDuplicateWins) {
@@ -220,65 +221,55 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(IniProfileTest, ANewFileHoldsTheSectionAndKey) {
     UmaskGuard mask(022);
-    ASSERT_TRUE(Write("main", "alwaysontop", "0"));
-    EXPECT_EQ(ReadFile(file), "[main]\nalwaysontop=0\n");
+    EXPECT_EQ(WriteAndRead("main", "alwaysontop", "0"), "[main]\nalwaysontop=0\n");
     EXPECT_EQ(Mode(file), 0644u) << "a new file gets 0666 less the umask";
     ASSERT_TRUE(Write("main", "nsresolve", "1"));
     ASSERT_TRUE(Write("filters", "filtertcp", "0"));
-    ASSERT_TRUE(Write("main", "portresolve", "2"));
-    EXPECT_EQ(ReadFile(file), "[main]\nalwaysontop=0\nnsresolve=1\nportresolve=2\n"
-                              "[filters]\nfiltertcp=0\n");
+    EXPECT_EQ(WriteAndRead("main", "portresolve", "2"),
+              "[main]\nalwaysontop=0\nnsresolve=1\nportresolve=2\n"
+              "[filters]\nfiltertcp=0\n");
     EXPECT_EQ(Get("main", "nsresolve"), "1");
 }
 
 TEST_F(IniProfileTest, ANewKeyGoesAfterTheLastLineOfItsSection) {
     WriteFile(file, "; settings\n[a]\nx=1\n; about y\n\n\n[b]\nz=3\n");
-    ASSERT_TRUE(Write("A", "y", "2"));
-    EXPECT_EQ(ReadFile(file), "; settings\n[a]\nx=1\n; about y\ny=2\n\n\n[b]\nz=3\n");
-    ASSERT_TRUE(Write("b", "w", "4"));
-    EXPECT_EQ(ReadFile(file), "; settings\n[a]\nx=1\n; about y\ny=2\n\n\n[b]\nz=3\nw=4\n");
+    EXPECT_EQ(WriteAndRead("A", "y", "2"), "; settings\n[a]\nx=1\n; about y\ny=2\n\n\n[b]\nz=3\n");
+    EXPECT_EQ(WriteAndRead("b", "w", "4"),
+              "; settings\n[a]\nx=1\n; about y\ny=2\n\n\n[b]\nz=3\nw=4\n");
 }
 
 TEST_F(IniProfileTest, AKeyOfAnEmptySectionFollowsItsHeader) {
     WriteFile(file, "[empty]\n\n[next]\n");
-    ASSERT_TRUE(Write("empty", "k", "v"));
-    EXPECT_EQ(ReadFile(file), "[empty]\nk=v\n\n[next]\n");
+    EXPECT_EQ(WriteAndRead("empty", "k", "v"), "[empty]\nk=v\n\n[next]\n");
 }
 
 TEST_F(IniProfileTest, ARewriteChangesOnlyTheValue) {
     WriteFile(file, "[S]\n  Key = old value ; not a comment\nother=1\n");
-    ASSERT_TRUE(Write("s", "KEY", "new"));
-    EXPECT_EQ(ReadFile(file), "[S]\n  Key = new\nother=1\n") << "the stored spelling stays";
-    ASSERT_TRUE(Write("s", "key", ""));
-    EXPECT_EQ(ReadFile(file), "[S]\n  Key = \nother=1\n");
+    EXPECT_EQ(WriteAndRead("s", "KEY", "new"), "[S]\n  Key = new\nother=1\n")
+        << "the stored spelling stays";
+    EXPECT_EQ(WriteAndRead("s", "key", ""), "[S]\n  Key = \nother=1\n");
     EXPECT_EQ(Get("s", "key"), "");
 }
 
 TEST_F(IniProfileTest, OnlyTheFirstDuplicateIsRewritten) {
     WriteFile(file, "[s]\nk=1\nk=2\n[s]\nk=3\n");
-    ASSERT_TRUE(Write("s", "k", "9"));
-    EXPECT_EQ(ReadFile(file), "[s]\nk=9\nk=2\n[s]\nk=3\n");
-    ASSERT_TRUE(Write("s", "n", "5"));
-    EXPECT_EQ(ReadFile(file), "[s]\nk=9\nk=2\nn=5\n[s]\nk=3\n");
+    EXPECT_EQ(WriteAndRead("s", "k", "9"), "[s]\nk=9\nk=2\n[s]\nk=3\n");
+    EXPECT_EQ(WriteAndRead("s", "n", "5"), "[s]\nk=9\nk=2\nn=5\n[s]\nk=3\n");
 }
 
 TEST_F(IniProfileTest, NewLinesTakeTheFileLineEnd) {
     WriteFile(file, "[s]\r\nk=1\r\n");
     ASSERT_TRUE(Write("s", "n", "2"));
-    ASSERT_TRUE(Write("t", "m", "3"));
-    EXPECT_EQ(ReadFile(file), "[s]\r\nk=1\r\nn=2\r\n[t]\r\nm=3\r\n");
+    EXPECT_EQ(WriteAndRead("t", "m", "3"), "[s]\r\nk=1\r\nn=2\r\n[t]\r\nm=3\r\n");
 }
 
 TEST_F(IniProfileTest, AFileWithoutFinalNewlineGetsOneBeforeNewLines) {
     WriteFile(file, "[s]\r\nk=1");
-    ASSERT_TRUE(Write("s", "k", "2"));
-    EXPECT_EQ(ReadFile(file), "[s]\r\nk=2") << "a rewrite in place adds nothing";
-    ASSERT_TRUE(Write("t", "m", "3"));
-    EXPECT_EQ(ReadFile(file), "[s]\r\nk=2\r\n[t]\r\nm=3\r\n");
+    EXPECT_EQ(WriteAndRead("s", "k", "2"), "[s]\r\nk=2") << "a rewrite in place adds nothing";
+    EXPECT_EQ(WriteAndRead("t", "m", "3"), "[s]\r\nk=2\r\n[t]\r\nm=3\r\n");
 
     WriteFile(file, "[s]");
-    ASSERT_TRUE(Write("s", "k", "v"));
-    EXPECT_EQ(ReadFile(file), "[s]\nk=v\n");
+    EXPECT_EQ(WriteAndRead("s", "k", "v"), "[s]\nk=v\n");
 }
 
 TEST_F(IniProfileTest, ReplacesTheFileAtomicallyAndOnlyWhenItChanges) {
@@ -333,8 +324,7 @@ TEST_F(IniProfileTest, RefusesWritesThatWouldNotReadBack) {
 }
 
 TEST_F(IniProfileTest, ValuesAreWrittenUpToANul) {
-    ASSERT_TRUE(Write("s", "k", "abc\0def"s));
-    EXPECT_EQ(ReadFile(file), "[s]\nk=abc\n");
+    EXPECT_EQ(WriteAndRead("s", "k", "abc\0def"s), "[s]\nk=abc\n");
 }
 
 TEST_F(IniProfileTest, AMissingDirectoryFailsSilently) {
@@ -489,20 +479,18 @@ TEST(IniProfileUserFolder, IsCreatedPrivateOnTheFirstWriteIntoIt) {
 }
 
 TEST(IniProfileUserFolder, ComesFromTheXdgConfigFolderOrHome) {
-    {
-        EnvGuard config("XDG_CONFIG_HOME", "/x/config");
-        EnvGuard home("HOME", "/x/home");
-        EXPECT_EQ(IniProfile::DefaultUserFolder(), "/x/config/flowbright");
-    }
-    {
-        EnvGuard config("XDG_CONFIG_HOME", "relative/config");
-        EnvGuard home("HOME", "/x/home");
-        EXPECT_EQ(IniProfile::DefaultUserFolder(), "/x/home/.config/flowbright");
-    }
-    {
-        EnvGuard config("XDG_CONFIG_HOME", nullptr);
-        EnvGuard home("HOME", nullptr);
-        EXPECT_EQ(IniProfile::DefaultUserFolder(), "");
+    struct Case {
+        const char* config; // XDG_CONFIG_HOME, null when unset
+        const char* home;   // HOME, null when unset
+        const char* folder;
+    };
+    // A relative XDG_CONFIG_HOME is ignored, as the base directory rules say.
+    for (const Case& c : {Case{"/x/config", "/x/home", "/x/config/flowbright"},
+                          Case{"relative/config", "/x/home", "/x/home/.config/flowbright"},
+                          Case{nullptr, nullptr, ""}}) {
+        EnvGuard config("XDG_CONFIG_HOME", c.config);
+        EnvGuard home("HOME", c.home);
+        EXPECT_EQ(IniProfile::DefaultUserFolder(), c.folder) << (c.config ? c.config : "unset");
     }
 }
 

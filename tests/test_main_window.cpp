@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/SwiftlaneDlg.h"
-#include "net/HistogramCtrl.h"
 #include "res/Resources.h"
+#include "ui/HistogramCtrl.h"
+#include "ui/SwiftlaneDlg.h"
 
 #include "fakes/FakeAddressTable.h"
 #include "fakes/FakeConnectionState.h"

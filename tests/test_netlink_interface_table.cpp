@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/NetlinkInterfaceTable.h"
+#include "platform/linux/network/NetlinkInterfaceTable.h"
 
 #include "net/AdapterList.h"
 #include "support/TestSupport.h"
@@ -47,8 +47,7 @@ using fb::linux_impl::UniqueFd;
 using fb::testing::NetnsScope;
 using fb::testing::RunProgram;
 using fb::testing::TestNetns;
-using fb::testing_support::TempDir;
-using fb::testing_support::WriteFile;
+using namespace fb::testing_support;
 
 namespace {
 

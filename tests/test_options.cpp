@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Options.h"
+#include "app/Skin.h"
+#include "app/Updater.h"
 
 #include "fakes/FakeProcessInfo.h"
 #include "fakes/FakeRegistry.h"

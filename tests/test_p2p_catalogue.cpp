@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "p2p/FindP2PDlg.h"
-#include "platform/linux/Registry.h"
+#include "platform/linux/registry/Registry.h"
 
 #include "fakes/FakeRegistry.h"
 #include "support/TestSupport.h"

@@ -2,10 +2,10 @@
 // The Run P2P group against the real file system and the real launcher: a throwaway Wine
 // prefix, and a `wine` on a temporary PATH that only records how it was called.
 #include "p2p/RunGroup.h"
-#include "platform/linux/Registry.h"
-#include "platform/linux/Shell.h"
-#include "platform/linux/WineFileSystem.h"
-#include "platform/linux/WinePaths.h"
+#include "platform/linux/registry/Registry.h"
+#include "platform/linux/shell/Shell.h"
+#include "platform/linux/shell/WineFileSystem.h"
+#include "platform/linux/shell/WinePaths.h"
 
 #include "fakes/FakeMessageBox.h"
 #include "fakes/FakeRegistry.h"
@@ -25,11 +25,7 @@ using fb::RegRoot;
 using ::testing::ElementsAre;
 namespace fs = std::filesystem;
 namespace li = fb::linux_impl;
-using fb::testing_support::EnvGuard;
-using fb::testing_support::ReadFile;
-using fb::testing_support::ReadNulSeparated;
-using fb::testing_support::TempDir;
-using fb::testing_support::WriteFile;
+using namespace fb::testing_support;
 
 namespace {
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "net/LocalAddresses.h"
 #include "net/Watcher.h"
-#include "platform/linux/AddressTable.h"
-#include "platform/linux/PacketSocket.h"
+#include "platform/linux/network/AddressTable.h"
+#include "platform/linux/network/PacketSocket.h"
 
 #include "support/TestSupport.h"
 

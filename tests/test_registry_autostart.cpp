@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The start-up entry: the "Run" value "Flowbright" kept as an XDG autostart entry.
 
-#include "platform/linux/Registry.h"
-#include "platform/linux/RegistryAutostart.h"
+#include "platform/linux/registry/Registry.h"
+#include "platform/linux/registry/RegistryAutostart.h"
 
+#include "support/RegistryPaths.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +21,7 @@
 
 using namespace fb;
 using namespace fb::linux_impl;
-using fb::testing_support::ProgramOutput;
-using fb::testing_support::ReadFile;
-using fb::testing_support::RunProgram;
-using fb::testing_support::TempDir;
-using fb::testing_support::WriteFile;
+using namespace fb::testing_support;
 
 namespace {
 
@@ -38,14 +35,7 @@ std::string RunData(const std::string& dir) {
 
 class RegistryAutostartTest : public ::testing::Test {
 protected:
-    FileRegistry::Paths MakePaths() const {
-        FileRegistry::Paths paths;
-        paths.store = dir_.File("config/flowbright/registry.reg");
-        paths.lock = paths.store + ".lock";
-        paths.winePrefix = dir_.File("wine");
-        paths.autostartDir = dir_.File("config/autostart");
-        return paths;
-    }
+    FileRegistry::Paths MakePaths() const { return RegistryPathsBelow(dir_.Path()); }
     std::string EntryPath() const { return MakePaths().autostartDir + "/Flowbright.desktop"; }
 
     long SetRun(const std::string& data, std::uint32_t size) {

@@ -2,10 +2,11 @@
 // The registry store on files: our own HKCU file, the Wine prefix beneath it, and the ways a
 // write can fail.
 
-#include "platform/linux/Registry.h"
-#include "platform/linux/RegistryFiles.h"
-#include "platform/linux/RegistryText.h"
+#include "platform/linux/registry/Registry.h"
+#include "platform/linux/registry/RegistryFiles.h"
+#include "platform/linux/registry/RegistryText.h"
 
+#include "support/RegistryPaths.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -30,11 +31,7 @@
 
 using namespace fb;
 using namespace fb::linux_impl;
-using fb::testing_support::EnvGuard;
-using fb::testing_support::ReadFile;
-using fb::testing_support::SourcePath;
-using fb::testing_support::TempDir;
-using fb::testing_support::WriteFile;
+using namespace fb::testing_support;
 
 namespace {
 
@@ -50,14 +47,6 @@ void ReplaceFile(const std::string& path, const std::string& text) {
     std::filesystem::rename(path + ".new", path);
 }
 
-std::vector<std::string> DirectoryEntries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::vector<std::uint8_t> Sz(const std::string& text) {
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     bytes.push_back(0);
@@ -66,14 +55,7 @@ std::vector<std::uint8_t> Sz(const std::string& text) {
 
 class RegistryStore : public ::testing::Test {
 protected:
-    FileRegistry::Paths MakePaths() const {
-        FileRegistry::Paths paths;
-        paths.store = dir_.File("config/flowbright/registry.reg");
-        paths.lock = paths.store + ".lock";
-        paths.winePrefix = dir_.File("wine");
-        paths.autostartDir = dir_.File("config/autostart");
-        return paths;
-    }
+    FileRegistry::Paths MakePaths() const { return RegistryPathsBelow(dir_.Path()); }
     std::unique_ptr<FileRegistry> MakeRegistry(std::shared_ptr<FileOps> ops = nullptr) {
         return std::make_unique<FileRegistry>(MakePaths(), std::move(ops));
     }
@@ -535,7 +517,7 @@ TEST_F(RegistryStore, DamagedStoreIsSetAsideAndTheProgramRunsOnDefaults) {
     EXPECT_EQ(GetString(*registry, RegRoot::CurrentUser, kOptionKey, "Network"), "<missing>");
 
     const std::string dir = DirectoryOf(MakePaths().store);
-    auto entries = DirectoryEntries(dir);
+    auto entries = Entries(dir);
     std::vector<std::string> aside;
     for (const auto& name : entries)
         if (name.rfind("registry.reg.corrupt-", 0) == 0)
@@ -553,7 +535,7 @@ TEST_F(RegistryStore, DamagedStoreIsSetAsideAndTheProgramRunsOnDefaults) {
               reg::kSuccess);
     EXPECT_EQ(GetString(*registry, RegRoot::CurrentUser, kOptionKey, "APP_NAME"), "<missing>");
     aside.clear();
-    for (const auto& name : DirectoryEntries(dir))
+    for (const auto& name : Entries(dir))
         if (name.rfind("registry.reg.corrupt-", 0) == 0)
             aside.push_back(name);
     ASSERT_EQ(aside.size(), 2U);
@@ -584,7 +566,7 @@ TEST_F(RegistryStore, FailureAtEachStepBeforeTheRenameKeepsTheOldFileWhole) {
               reg::kSuccess);
     const std::string before = ReadFile(MakePaths().store);
     const std::string dir = DirectoryOf(MakePaths().store);
-    const auto entriesBefore = DirectoryEntries(dir);
+    const auto entriesBefore = Entries(dir);
     for (int step = 0; step <= 4; ++step) {
         ops->failStep = step;
         ops->failErrno = step == 0 ? EACCES : EIO;
@@ -592,7 +574,7 @@ TEST_F(RegistryStore, FailureAtEachStepBeforeTheRenameKeepsTheOldFileWhole) {
             SetString(*registry, RegRoot::CurrentUser, kOptionKey, "APP_NAME", "new");
         EXPECT_EQ(result, step == 0 ? reg::kAccessDenied : reg::kWriteFault) << "step " << step;
         EXPECT_EQ(ReadFile(MakePaths().store), before) << "step " << step;
-        EXPECT_EQ(DirectoryEntries(dir), entriesBefore) << "step " << step; // no temporary left
+        EXPECT_EQ(Entries(dir), entriesBefore) << "step " << step; // no temporary left
         EXPECT_EQ(GetString(*registry, RegRoot::CurrentUser, kOptionKey, "APP_NAME"), "old");
     }
     // After the rename the change has happened; a failing directory flush cannot undo it.
@@ -664,8 +646,8 @@ TEST_F(RegistryStore, CrashAtAnyMomentLeavesTheOldOrTheNewFileWhole) {
         ASSERT_EQ(
             registry->OpenKey(RegRoot::CurrentUser, kOptionKey, true)->DeleteValue("APP_NAME"),
             reg::kSuccess);
-        EXPECT_EQ(DirectoryEntries(DirectoryOf(MakePaths().store)),
-                  (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+        EXPECT_EQ(Entries(DirectoryOf(MakePaths().store)),
+                  (std::set<std::string>{"registry.reg", "registry.reg.lock"}));
     }
 }
 
@@ -724,8 +706,8 @@ TEST_F(RegistryStore, TwoProcessesWritingAtOnceLoseNothing) {
                 last == "b" + std::to_string(kWrites - 1))
         << last;
     // Nothing left behind but the store and its lock.
-    EXPECT_EQ(DirectoryEntries(DirectoryOf(MakePaths().store)),
-              (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+    EXPECT_EQ(Entries(DirectoryOf(MakePaths().store)),
+              (std::set<std::string>{"registry.reg", "registry.reg.lock"}));
 }
 
 TEST_F(RegistryStore, EachCopySeesTheOthersLastWrite) {

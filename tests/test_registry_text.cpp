@@ -2,7 +2,7 @@
 // The text format of the registry files: Wine's hives and our own store.
 
 #include "platform/Registry.h"
-#include "platform/linux/RegistryText.h"
+#include "platform/linux/registry/RegistryText.h"
 
 #include "support/TestSupport.h"
 
@@ -13,8 +13,7 @@
 
 using namespace fb;
 using namespace fb::linux_impl;
-using fb::testing_support::ReadFile;
-using fb::testing_support::SourcePath;
+using namespace fb::testing_support;
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "fakes/FakeProcessInfo.h"
 #include "fakes/FakeProfile.h"
-#include "platform/linux/IniProfile.h"
+#include "platform/linux/files/IniProfile.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using fb::fakes::FakeProcessInfo;
 using fb::fakes::FakeProfile;
-using fb::testing_support::ReadFile;
-using fb::testing_support::TempDir;
+using namespace fb::testing_support;
 
 constexpr const char* kProgram = "/opt/flowbright/flowbright";
 constexpr const char* kIni = "/opt/flowbright/flowbright.ini";

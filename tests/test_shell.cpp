@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/Shell.h"
-#include "platform/linux/ShellCommandLine.h"
-#include "platform/linux/ShellSpawn.h"
+#include "platform/linux/shell/Shell.h"
+#include "platform/linux/shell/ShellCommandLine.h"
+#include "platform/linux/shell/ShellSpawn.h"
 
 #include "support/TestSupport.h"
 
@@ -23,16 +23,8 @@
 #include <thread>
 #include <vector>
 
-using fb::linux_impl::FindInSearchPath;
-using fb::linux_impl::Shell;
-using fb::linux_impl::SpawnDetached;
-using fb::linux_impl::SpawnRequest;
-using fb::linux_impl::SplitWindowsCommandLine;
-using fb::linux_impl::WinePaths;
-using fb::testing_support::ReadFile;
-using fb::testing_support::ReadNulSeparated;
-using fb::testing_support::TempDir;
-using fb::testing_support::WriteFile;
+using namespace fb::linux_impl;
+using namespace fb::testing_support;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 namespace fs = std::filesystem;

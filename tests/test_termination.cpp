@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/SwiftlaneApp.h"
-#include "platform/linux/TerminationSignals.h"
+#include "platform/linux/system/TerminationSignals.h"
 
 #include "support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/TrayHostQt.h"
-#include "platform/linux/XEmbedTrayWatcher.h"
+#include "platform/linux/tray/TrayHostQt.h"
+#include "platform/linux/tray/XEmbedTrayWatcher.h"
 
 #include "support/TestSupport.h"
 

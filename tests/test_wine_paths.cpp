@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/WineFileSystem.h"
-#include "platform/linux/WinePaths.h"
+#include "platform/linux/shell/WineFileSystem.h"
+#include "platform/linux/shell/WinePaths.h"
 
 #include "support/TestSupport.h"
 
@@ -12,9 +12,7 @@
 
 using fb::linux_impl::FileSystem;
 using fb::linux_impl::WinePaths;
-using fb::testing_support::EnvGuard;
-using fb::testing_support::TempDir;
-using fb::testing_support::WriteFile;
+using namespace fb::testing_support;
 namespace fs = std::filesystem;
 
 namespace {

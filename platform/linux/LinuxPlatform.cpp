@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/LinuxPlatform.h"
 
-#include "platform/linux/AddressTable.h"
-#include "platform/linux/IniProfile.h"
-#include "platform/linux/NetConnectionState.h"
-#include "platform/linux/NetlinkInterfaceTable.h"
-#include "platform/linux/PacketSocket.h"
-#include "platform/linux/Process.h"
-#include "platform/linux/Registry.h"
-#include "platform/linux/Shell.h"
-#include "platform/linux/TrayHostQt.h"
-#include "platform/linux/WineFileSystem.h"
-#include "platform/linux/WinePaths.h"
+#include "platform/linux/files/IniProfile.h"
+#include "platform/linux/network/AddressTable.h"
+#include "platform/linux/network/NetConnectionState.h"
+#include "platform/linux/network/NetlinkInterfaceTable.h"
+#include "platform/linux/network/PacketSocket.h"
+#include "platform/linux/registry/Registry.h"
+#include "platform/linux/shell/ProcessInfo.h"
+#include "platform/linux/shell/Shell.h"
+#include "platform/linux/shell/WineFileSystem.h"
+#include "platform/linux/shell/WinePaths.h"
+#include "platform/linux/system/ComponentFactory.h"
+#include "platform/linux/system/MessageBox.h"
+#include "platform/linux/tray/TrayHostQt.h"
 
 namespace fb::linux_impl {
 

@@ -378,6 +378,32 @@ def run(argv, env=None, timeout=20, check_rc=True, input_text=None):
 
 # ---- Sandbox ---------------------------------------------------------------------------------
 
+def home_env(sandbox, path, display=None, bus=None):
+    """The whole environment of a program run in a throwaway home: nothing of the caller's
+    leaks in, so that a run never reads or writes the real user's settings. `sandbox` gives
+    `home`, `config`, `runtime` and `wineprefix`; `display` and `bus` are the desktop's."""
+    env = {
+        "HOME": str(sandbox.home),
+        "USER": os.environ.get("USER", "root"),
+        "LOGNAME": os.environ.get("LOGNAME", "root"),
+        "PATH": path,
+        "LANG": "C.UTF-8",
+        "XDG_CONFIG_HOME": str(sandbox.config),
+        "XDG_DATA_HOME": str(sandbox.home / ".local/share"),
+        "XDG_CACHE_HOME": str(sandbox.home / ".cache"),
+        "XDG_RUNTIME_DIR": str(sandbox.runtime),
+        "XDG_DATA_DIRS": "/usr/local/share:/usr/share",
+        "XDG_CONFIG_DIRS": "/etc/xdg",
+        "WINEPREFIX": str(sandbox.wineprefix),
+        "QT_QPA_PLATFORM": "xcb",
+    }
+    if display is not None:
+        env["DISPLAY"] = display
+    if bus is not None:
+        env["DBUS_SESSION_BUS_ADDRESS"] = bus
+    return env
+
+
 class Sandbox:
     """A throwaway home, Wine prefix, program copy and recorder directory."""
 
@@ -421,33 +447,18 @@ class Sandbox:
         return self.config / "autostart" / "Flowbright.desktop"
 
     def env(self, display=None, bus=None):
-        env = {
-            "HOME": str(self.home),
-            "USER": os.environ.get("USER", "root"),
-            "LOGNAME": os.environ.get("LOGNAME", "root"),
-            "PATH": f"{self.bin}:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin",
-            "LANG": "C.UTF-8",
-            "XDG_CONFIG_HOME": str(self.config),
-            "XDG_DATA_HOME": str(self.home / ".local/share"),
-            "XDG_CACHE_HOME": str(self.home / ".cache"),
-            "XDG_RUNTIME_DIR": str(self.runtime),
-            "XDG_DATA_DIRS": "/usr/local/share:/usr/share",
-            "XDG_CONFIG_DIRS": "/etc/xdg",
-            "WINEPREFIX": str(self.wineprefix),
-            "QT_QPA_PLATFORM": "xcb",
+        env = home_env(self, f"{self.bin}:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin",
+                       display, bus)
+        env.update({
             "QT_ACCESSIBILITY": "1",
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
             "FB_E2E_RECORDS": str(self.records_path),
             "FB_E2E_TOKEN": self.token,
-        }
+        })
         # Sanitizer builds keep their options.
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]
-        if display is not None:
-            env["DISPLAY"] = display
-        if bus is not None:
-            env["DBUS_SESSION_BUS_ADDRESS"] = bus
         return env
 
     # What the recorders saw.

@@ -127,6 +127,14 @@ def check_ini_written(sandbox, expected=None, order=None):
     return ini
 
 
+def check_ended_cleanly(ctx, app, cause):
+    """After a Quit or a termination request: exit status 0, every setting written, and no
+    tray icon left behind in the notification area."""
+    check(app.wait_exit(15) == 0, f"exit status after {cause}")
+    check_ini_written(ctx.sandbox)
+    check(not app.tray_icon_present(), f"tray icon left behind after {cause}")
+
+
 def graph_signature(desktop, window, name):
     """A digest of the pixels inside the main window's graph (dialog units 35, 177, 229 x 44
     of 269 x 249, less a margin for its edge), from a screenshot saved as `name`."""
@@ -202,9 +210,7 @@ def first_start_on_a_clean_machine(ctx):
           "something else was started")
     # Quit ends the program and writes the settings file with every default.
     app.click_node(button(app, "Quit"))
-    check(app.wait_exit(15) == 0, "exit status of Quit")
-    check_ini_written(ctx.sandbox)
-    check(not app.tray_icon_present(), "tray icon left behind after Quit")
+    check_ended_cleanly(ctx, app, "Quit")
 
 
 @test
@@ -526,9 +532,7 @@ def sigterm_ends_like_exit_and_writes_settings(ctx):
     app = ctx.start()
     check(not ctx.sandbox.ini_path.exists(), "settings file written before the end")
     os.kill(app.pid, signal.SIGTERM)
-    check(app.wait_exit(15) == 0, "exit status after SIGTERM")
-    check_ini_written(ctx.sandbox)
-    check(not app.tray_icon_present(), "tray icon left behind")
+    check_ended_cleanly(ctx, app, "SIGTERM")
 
 
 @test

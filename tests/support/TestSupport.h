@@ -2,24 +2,35 @@
 #pragma once
 
 // Helpers shared by the tests and benchmarks: a temporary directory, an environment variable
-// guard, whole-file reads and writes, running a program without a shell, and the Qt application
-// object that event-driven and widget tests need. Header-only; the Qt parts are there only for
-// targets that link Qt (QtCore for the event pump, QtWidgets and GoogleTest for the widget
-// application).
+// guard, whole-file reads and writes, running a program without a shell, running a piece of a
+// test in a forked child (to install a syscall filter or enter a mount namespace of its own),
+// syscall filters that make one kind of call fail, and the Qt application object that
+// event-driven and widget tests need. Header-only; the Qt parts are there only for targets that
+// link Qt (QtCore for the event pump, QtWidgets and GoogleTest for the widget application).
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <optional>
 #include <set>
 #include <spawn.h>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -39,12 +50,21 @@ extern char** environ;
 
 namespace fb::testing_support {
 
+// The names of a directory's entries, to catch leftover files; empty when it cannot be read.
+inline std::set<std::string> Entries(const std::filesystem::path& dir) {
+    std::set<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ignored))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
 // A fresh directory under the system's temporary directory, named fb-<name>-XXXXXX after the test
 // that made it, removed with everything in it when the object goes. Throws when none can be made,
 // so that no test ever works on a path that is not its own.
 class TempDir {
 public:
-    explicit TempDir(std::string_view name) {
+    explicit TempDir(std::string_view name = "test") {
         std::string pattern =
             (std::filesystem::temp_directory_path() / ("fb-" + std::string(name) + "-XXXXXX"))
                 .string();
@@ -53,11 +73,16 @@ public:
         m_path = pattern;
     }
     ~TempDir() {
+        namespace fs = std::filesystem;
         std::error_code ignored;
-        // A test may have taken away the write permission to see a write fail.
-        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(m_path, ignored);
+        // A test may have taken away the write permission of any folder to see a write fail.
+        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ignored);
+        for (auto it = fs::recursive_directory_iterator(m_path, ignored);
+             it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+            if (it->is_directory(ignored) && !it->is_symlink(ignored))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        }
+        fs::remove_all(m_path, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -66,12 +91,7 @@ public:
     // The path of `relative` (which may have several components) inside the directory.
     std::string File(const std::string& relative) const { return (m_path / relative).string(); }
     // The names of the directory's entries, to catch leftover files.
-    std::set<std::string> Entries() const {
-        std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(m_path))
-            names.insert(entry.path().filename().string());
-        return names;
-    }
+    std::set<std::string> Entries() const { return testing_support::Entries(m_path); }
 
 private:
     std::filesystem::path m_path;
@@ -178,6 +198,204 @@ inline int RunProgram(const std::vector<std::string>& arguments,
             return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// What a piece of a test run in a child process found: nothing when all went well.
+class Findings {
+public:
+    void Check(bool ok, const std::string& what) {
+        if (!ok)
+            m_text += what + "\n";
+    }
+    template <typename A, typename B>
+    void Equal(const A& actual, const B& expected, const std::string& what) {
+        if (!(actual == expected)) {
+            std::ostringstream out;
+            out << what << ": got \"" << actual << "\", expected \"" << expected << "\"";
+            m_text += out.str() + "\n";
+        }
+    }
+    const std::string& Text() const { return m_text; }
+
+private:
+    std::string m_text;
+};
+
+struct ChildResult {
+    std::string findings; // what the child reported
+    bool exited = false;  // ended by _exit
+    int exitCode = -1;    // when exited
+    int signal = 0;       // when killed
+};
+
+// The exit code of a child that could not set up what the test needs (and so skips).
+inline constexpr int kChildSkipped = 77;
+
+// A child started by StartChild, to be collected by FinishChild.
+struct RunningChild {
+    pid_t pid = -1;
+    int reportFd = -1; // read end of the findings pipe
+    std::string error; // set when the child could not be started
+};
+
+// Starts `body` in a forked child. `body` runs with `reportFd` open (the write end of the pipe
+// that carries its findings back) and returns the child's exit code (kChildSkipped when it
+// cannot set up what the test needs).
+inline RunningChild StartChild(const std::function<int(Findings&, int reportFd)>& body) {
+    RunningChild running;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        running.error = "pipe failed";
+        return running;
+    }
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        running.error = "fork failed";
+        return running;
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        Findings findings;
+        int code = 0;
+        try {
+            code = body(findings, fds[1]);
+        } catch (const std::exception& error) {
+            findings.Check(false, std::string("exception: ") + error.what());
+        }
+        const std::string& text = findings.Text();
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t wrote = ::write(fds[1], text.data() + done, text.size() - done);
+            if (wrote <= 0)
+                break;
+            done += static_cast<std::size_t>(wrote);
+        }
+        ::_exit(code);
+    }
+    ::close(fds[1]);
+    running.pid = child;
+    running.reportFd = fds[0];
+    return running;
+}
+
+// Reads the child's findings and waits for it to end.
+inline ChildResult FinishChild(RunningChild& running) {
+    ChildResult result;
+    if (running.pid < 0) {
+        result.findings = running.error;
+        return result;
+    }
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(running.reportFd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        result.findings.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(running.reportFd);
+    int status = 0;
+    while (::waitpid(running.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    running.pid = -1;
+    if (WIFEXITED(status)) {
+        result.exited = true;
+        result.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+    }
+    return result;
+}
+
+// Runs `body` in a forked child (see StartChild) and reports what it found.
+inline ChildResult RunInChild(const std::function<int(Findings&, int reportFd)>& body) {
+    RunningChild running = StartChild(body);
+    return FinishChild(running);
+}
+
+// ---- Syscall filters --------------------------------------------------------------------------
+
+#if defined(__x86_64__)
+inline constexpr std::uint32_t kAuditArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+inline constexpr std::uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
+#else
+inline constexpr std::uint32_t kAuditArch = 0;
+#endif
+
+// True where FilterSyscalls can work.
+inline bool SyscallFiltersAvailable() {
+    return kAuditArch != 0;
+}
+
+// What a filtered system call does.
+struct SyscallFault {
+    std::vector<long> calls;      // syscall numbers
+    int error = 0;                // fail with this errno; 0: kill the process at the call
+    int sparedFd = -1;            // calls on this descriptor (first argument) pass: the report pipe
+    bool onlyFilesAbove2 = false; // calls on descriptors 0 to 2 pass (writes to stderr)
+};
+
+// Installs the filter in this process for the rest of its life (children only).
+inline bool FilterSyscalls(const SyscallFault& fault) {
+    if (kAuditArch == 0)
+        return false;
+    const std::uint32_t action =
+        fault.error == 0
+            ? SECCOMP_RET_KILL_PROCESS
+            : SECCOMP_RET_ERRNO | (static_cast<std::uint32_t>(fault.error) & SECCOMP_RET_DATA);
+    std::vector<sock_filter> program;
+    const auto add = [&](std::uint16_t code, std::uint32_t k, std::uint8_t jt, std::uint8_t jf) {
+        program.push_back(sock_filter{code, jt, jf, k});
+    };
+    const auto load = [&](std::size_t offset) {
+        add(BPF_LD | BPF_W | BPF_ABS, static_cast<std::uint32_t>(offset), 0, 0);
+    };
+    const std::uint32_t allow = SECCOMP_RET_ALLOW;
+    load(offsetof(seccomp_data, arch));
+    add(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0);
+    add(BPF_RET | BPF_K, allow, 0, 0);
+    load(offsetof(seccomp_data, nr));
+    // One comparison per call: a match jumps to the argument checks, the end allows.
+    const std::size_t count = fault.calls.size();
+    for (std::size_t i = 0; i < count; ++i)
+        add(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(fault.calls[i]),
+            static_cast<std::uint8_t>(count - i), 0);
+    add(BPF_RET | BPF_K, allow, 0, 0);
+    load(offsetof(seccomp_data, args)); // low half of the first argument
+    if (fault.sparedFd >= 0) {
+        add(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(fault.sparedFd), 0, 1);
+        add(BPF_RET | BPF_K, allow, 0, 0);
+    }
+    if (fault.onlyFilesAbove2) {
+        add(BPF_JMP | BPF_JGE | BPF_K, 3, 1, 0);
+        add(BPF_RET | BPF_K, allow, 0, 0);
+    }
+    add(BPF_RET | BPF_K, action, 0, 0);
+    sock_fprog prog{static_cast<unsigned short>(program.size()), program.data()};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        return false;
+    return ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &prog) == 0;
+}
+
+inline std::vector<long> RenameCalls() {
+    return {
+#ifdef SYS_rename
+        SYS_rename,
+#endif
+        SYS_renameat, SYS_renameat2};
+}
+
+inline std::vector<long> WriteCalls() {
+    return {SYS_write, SYS_pwrite64, SYS_writev, SYS_pwritev, SYS_pwritev2};
+}
+
+inline std::vector<long> SyncCalls() {
+    return {SYS_fsync, SYS_fdatasync, SYS_syncfs};
 }
 
 #if __has_include(<QCoreApplication>)

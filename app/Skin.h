@@ -1,0 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+namespace fb {
+class IComponentFactory;
+} // namespace fb
+
+// Sets up the skinning component by its program identifier; without one nothing happens.
+void SetupSkin(fb::IComponentFactory& components);

@@ -1,0 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+namespace fb {
+class IShell;
+} // namespace fb
+
+// Starts the updater with its five quoted arguments; its result is ignored.
+void LaunchUpdater(fb::IShell& shell);

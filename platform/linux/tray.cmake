@@ -1,5 +1,0 @@
-# SPDX-License-Identifier: GPL-3.0-or-later
-# The notification area through Qt (QSystemTrayIcon, QMenu, the session bus).
-fb_add_library(fb_linux_tray
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/TrayHostQt.cpp
-  LIBS fb_platform fb_linux_xembed Qt6::Widgets Qt6::DBus)

@@ -1,5 +1,0 @@
-# SPDX-License-Identifier: GPL-3.0-or-later
-# The X11 system tray's owner, followed through the program's own X connection.
-pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
-fb_add_library(fb_linux_xembed SOURCES ${CMAKE_CURRENT_LIST_DIR}/XEmbedTrayWatcher.cpp
-               LIBS Qt6::Gui PkgConfig::XCB)

@@ -7,6 +7,8 @@
 #include <charconv>
 #include <cstdlib>
 
+namespace fb {
+
 int ScaleStep(int value) {
     if (value < 10)
         return 10;
@@ -81,13 +83,13 @@ ScaleTexts ScaleTexts::ForPeak(int peak) {
     return {Percent(peak / 10.0), Percent(peak / 20.0), "0%"};
 }
 
-void CThroughputSampler::Restart(const fb::IfCounters& row) {
+void CThroughputSampler::Restart(const IfCounters& row) {
     m_lastInOctets = row.inOctets;
     m_lastOutOctets = row.outOctets;
     m_bytesPerRateUnit = CAdapterList::SpeedDivisor(row.speed);
 }
 
-ThroughputSample CThroughputSampler::Take(const fb::IfCounters& row) {
+ThroughputSample CThroughputSampler::Take(const IfCounters& row) {
     ThroughputSample sample;
     sample.rates.inRate = RateBetween(row.inOctets, m_lastInOctets, m_bytesPerRateUnit);
     sample.rates.outRate = RateBetween(row.outOctets, m_lastOutOctets, m_bytesPerRateUnit);
@@ -99,7 +101,7 @@ ThroughputSample CThroughputSampler::Take(const fb::IfCounters& row) {
     return sample;
 }
 
-CAccelerateMode::CAccelerateMode(fb::IPacketSocketFactory& sockets, std::atomic<std::int32_t>& flag)
+CAccelerateMode::CAccelerateMode(IPacketSocketFactory& sockets, std::atomic<std::int32_t>& flag)
     : m_flag(flag)
     , m_watcher(sockets, flag) {}
 
@@ -135,3 +137,5 @@ void CAccelerateMode::Resume() {
     m_watcher.StartWatcher();
     m_sampling = true;
 }
+
+} // namespace fb

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+namespace fb {
+
 class CLocalAddresses;
 
 // The throughput scale of accelerate mode: a sample's step on the fixed scale 10, 50, 100,
@@ -68,9 +70,9 @@ class CThroughputSampler {
 public:
     // Starts over from `row`: its counters are the last readings and its nominal speed sets the
     // rate unit. Done at start-up and whenever another adapter is chosen; the peak stays.
-    void Restart(const fb::IfCounters& row);
+    void Restart(const IfCounters& row);
 
-    ThroughputSample Take(const fb::IfCounters& row);
+    ThroughputSample Take(const IfCounters& row);
 
 private:
     std::uint32_t m_lastInOctets = 0;
@@ -85,7 +87,7 @@ private:
 // opens a second one.
 class CAccelerateMode {
 public:
-    CAccelerateMode(fb::IPacketSocketFactory& sockets, std::atomic<std::int32_t>& flag);
+    CAccelerateMode(IPacketSocketFactory& sockets, std::atomic<std::int32_t>& flag);
     // The flag goes to 0 first, so that the watcher finds the mode off and closes its socket.
     ~CAccelerateMode();
 
@@ -103,3 +105,5 @@ private:
     CRawWatcher m_watcher;
     bool m_sampling = false;
 };
+
+} // namespace fb

@@ -5,9 +5,9 @@
 #include <string>
 
 namespace fb {
+
 class IRegistry;
 class IProcessInfo;
-} // namespace fb
 
 // The options the main window keeps under the option key.
 struct StoredOptions {
@@ -18,19 +18,21 @@ struct StoredOptions {
 
 // Reads "CheckPeriodNum" (12), "AccelerateN" (7) and "Network" (0); a missing key or value
 // leaves the default.
-void LoadOptions(fb::IRegistry& registry, StoredOptions& options);
+void LoadOptions(IRegistry& registry, StoredOptions& options);
 
 // Writes "CheckPeriodNum", "CheckPeriodCombo" = 0 and "AccelerateN"; silent on failure.
-void SaveOptions(fb::IRegistry& registry, const StoredOptions& options);
+void SaveOptions(IRegistry& registry, const StoredOptions& options);
 
 // Writes "Network"; silent on failure.
-void SaveSelectedAdapter(fb::IRegistry& registry, std::int32_t position);
+void SaveSelectedAdapter(IRegistry& registry, std::int32_t position);
 
 // The data of the start-up entry for a current directory: the quoted shortcut path, then -tray.
 std::string StartupEntryData(const std::string& currentDirectory, char separator);
 
 // True when the start-up entry exists.
-bool QueryRunAtStartup(fb::IRegistry& registry);
+bool QueryRunAtStartup(IRegistry& registry);
 
 // Inverts `flag`, then writes the start-up entry from the current directory or deletes it.
-void ToggleRunAtStartup(fb::IRegistry& registry, fb::IProcessInfo& process, bool& flag);
+void ToggleRunAtStartup(IRegistry& registry, IProcessInfo& process, bool& flag);
+
+} // namespace fb

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <string>
 
-void SetupSkin(fb::IComponentFactory& components) {
+namespace fb {
+
+void SetupSkin(IComponentFactory& components) {
     auto skin = components.CreateByProgId("SkinCrafter.SCSkin3");
     if (!skin)
         return;
@@ -15,3 +17,5 @@ void SetupSkin(fb::IComponentFactory& components) {
     skin->InvokeMethod(2, {std::string("Skin.skf")});
     skin->InvokeMethod(18, {});
 }
+
+} // namespace fb

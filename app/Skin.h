@@ -2,8 +2,10 @@
 #pragma once
 
 namespace fb {
+
 class IComponentFactory;
-} // namespace fb
 
 // Sets up the skinning component by its program identifier; without one nothing happens.
-void SetupSkin(fb::IComponentFactory& components);
+void SetupSkin(IComponentFactory& components);
+
+} // namespace fb

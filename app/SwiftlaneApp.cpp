@@ -10,6 +10,8 @@
 #include <QEventLoop>
 #include <QWidget>
 
+namespace fb {
+
 namespace {
 
 // More nested menus or dialogs than anyone opens: a window that refuses to close must not keep
@@ -50,8 +52,8 @@ void CloseMenusAndDialogs(const QWidget* keep) {
     }
 }
 
-CSwiftlaneApp::CSwiftlaneApp(const fb::Platform& platform, std::atomic<std::int32_t>& modeFlag,
-                             fb::ITerminationRequests& termination)
+CSwiftlaneApp::CSwiftlaneApp(const Platform& platform, std::atomic<std::int32_t>& modeFlag,
+                             ITerminationRequests& termination)
     : m_platform(platform)
     , m_modeFlag(modeFlag)
     , m_termination(termination) {
@@ -91,3 +93,5 @@ bool CSwiftlaneApp::InitInstance() {
     m_running = nullptr;
     return false;
 }
+
+} // namespace fb

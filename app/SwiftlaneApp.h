@@ -7,16 +7,19 @@
 #include <atomic>
 #include <cstdint>
 
-class CSwiftlaneDlg;
 class QWidget;
+
+namespace fb {
+
+class CSwiftlaneDlg;
 
 // The application object: sets up the skin and runs the main window until Quit or Exit.
 class CSwiftlaneApp {
 public:
     // A request to end the process (`termination`) ends the run the way Exit does, from any
     // state: during start-up, with a menu or a message box open, or with the window hidden.
-    CSwiftlaneApp(const fb::Platform& platform, std::atomic<std::int32_t>& modeFlag,
-                  fb::ITerminationRequests& termination);
+    CSwiftlaneApp(const Platform& platform, std::atomic<std::int32_t>& modeFlag,
+                  ITerminationRequests& termination);
     ~CSwiftlaneApp();
     CSwiftlaneApp(const CSwiftlaneApp&) = delete;
     CSwiftlaneApp& operator=(const CSwiftlaneApp&) = delete;
@@ -28,9 +31,9 @@ public:
 private:
     void OnTerminationRequest();
 
-    fb::Platform m_platform;
+    Platform m_platform;
     std::atomic<std::int32_t>& m_modeFlag;
-    fb::ITerminationRequests& m_termination;
+    ITerminationRequests& m_termination;
     // The main window once its start-up is over; until then a request is only noted.
     CSwiftlaneDlg* m_running = nullptr;
 };
@@ -38,3 +41,5 @@ private:
 // Closes every menu, message box and dialog that is open over `keep` (which stays), so that
 // the event loops they run return to their callers.
 void CloseMenusAndDialogs(const QWidget* keep);
+
+} // namespace fb

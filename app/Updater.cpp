@@ -7,7 +7,9 @@
 #include <string>
 #include <string_view>
 
-void LaunchUpdater(fb::IShell& shell) {
+namespace fb {
+
+void LaunchUpdater(IShell& shell) {
     std::string parameters;
     for (std::string_view argument : {product::kName, std::string_view("6"), product::kVersion,
                                       product::kMakerDomain, std::string_view("false")}) {
@@ -15,5 +17,7 @@ void LaunchUpdater(fb::IShell& shell) {
         parameters += argument;
         parameters += "\" ";
     }
-    shell.Execute("open", std::string(product::kUpdater), parameters, "", fb::kSwShowNormal);
+    shell.Execute("open", std::string(product::kUpdater), parameters, "", kSwShowNormal);
 }
+
+} // namespace fb

@@ -2,8 +2,10 @@
 #pragma once
 
 namespace fb {
+
 class IShell;
-} // namespace fb
 
 // Starts the updater with its five quoted arguments; its result is ignored.
-void LaunchUpdater(fb::IShell& shell);
+void LaunchUpdater(IShell& shell);
+
+} // namespace fb

@@ -28,16 +28,16 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral("4.3.0"));
     // The installed desktop entry's name, by which desktops find the program's icon and name.
     QApplication::setDesktopFileName(QStringLiteral("org.flowbright.flowbright"));
-    QApplication::setWindowIcon(res::ApplicationIcon());
+    QApplication::setWindowIcon(fb::res::ApplicationIcon());
     // Hiding the window to the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     fb::linux_impl::SignalTerminationRequests termination;
 
     fb::linux_impl::LinuxPlatform platform;
-    CSwiftlaneApp app(platform.Ports(), g_accelerateMode, termination);
+    fb::CSwiftlaneApp app(platform.Ports(), g_accelerateMode, termination);
     {
         // Read at start, written back when the run is over.
-        CSettings settings(*platform.Ports().profile, *platform.Ports().process);
+        fb::CSettings settings(*platform.Ports().profile, *platform.Ports().process);
         app.InitInstance();
     }
     return 0;

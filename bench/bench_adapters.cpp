@@ -16,12 +16,14 @@
 #include <string>
 #include <unistd.h>
 
+namespace fb {
+
 namespace {
 
-using fb::linux_impl::NetlinkInterfaceTable;
 using fb::testing::NetnsScope;
 using fb::testing::RunProgram;
 using fb::testing::TestNetns;
+using linux_impl::NetlinkInterfaceTable;
 
 // A namespace with `links` ifb links, and the table and adapter list made inside it. The
 // namespace and its links go away with the object.
@@ -86,7 +88,7 @@ void BM_ReadSelectedRow(benchmark::State& state) {
     }
     std::uint32_t total = 0;
     for (auto _ : state) {
-        const fb::IfCounters counters = bed->list->ReadSelectedRow(0);
+        const IfCounters counters = bed->list->ReadSelectedRow(0);
         total += counters.inOctets;
         benchmark::DoNotOptimize(total);
     }
@@ -96,3 +98,5 @@ void BM_ReadSelectedRow(benchmark::State& state) {
 BENCHMARK(BM_ReadSelectedRow)->Arg(1)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 } // namespace
+
+} // namespace fb

@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <random>
 
+namespace fb {
+
 namespace {
 
 // One tick of the graph of the real control (383 x 78 client pixels) with a full history of 110
 // points per series, at the largest range the main window uses.
-void BM_HistogramTick(benchmark::State& state, fb::HistogramDrawing drawing) {
-    fb::HistogramCore core(drawing);
+void BM_HistogramTick(benchmark::State& state, HistogramDrawing drawing) {
+    HistogramCore core(drawing);
     if (!core.BuildImage(383, 78)) {
         state.SkipWithError("no image");
         return;
@@ -19,7 +21,7 @@ void BM_HistogramTick(benchmark::State& state, fb::HistogramDrawing drawing) {
     core.SetRange(1, 1000);
     std::mt19937 random(7);
     std::uniform_int_distribution<std::uint32_t> values(0, 1100);
-    for (int i = 0; i < fb::HistogramCore::kHistoryLength; ++i) {
+    for (int i = 0; i < HistogramCore::kHistoryLength; ++i) {
         core.AddValues(values(random), values(random));
         core.Tick();
     }
@@ -30,7 +32,9 @@ void BM_HistogramTick(benchmark::State& state, fb::HistogramDrawing drawing) {
     }
 }
 
-BENCHMARK_CAPTURE(BM_HistogramTick, replay, fb::HistogramDrawing::Replay);
-BENCHMARK_CAPTURE(BM_HistogramTick, direct, fb::HistogramDrawing::Direct);
+BENCHMARK_CAPTURE(BM_HistogramTick, replay, HistogramDrawing::Replay);
+BENCHMARK_CAPTURE(BM_HistogramTick, direct, HistogramDrawing::Direct);
 
 } // namespace
+
+} // namespace fb

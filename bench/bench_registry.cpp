@@ -14,8 +14,9 @@
 #include <filesystem>
 #include <fstream>
 
-using namespace fb;
-using namespace fb::linux_impl;
+namespace fb {
+
+using namespace linux_impl;
 
 namespace {
 
@@ -150,3 +151,5 @@ void BM_RegistryProbeMachineKey(benchmark::State& state) {
 BENCHMARK(BM_RegistryProbeMachineKey);
 
 } // namespace
+
+} // namespace fb

@@ -10,16 +10,18 @@
 
 #include <atomic>
 
+namespace fb {
+
 namespace {
 
 // Switching accelerate mode on and off: open, start the watcher thread, wake it from its
 // receive and join it. Bounds how long the button takes to answer.
 void BM_WatcherOnOff(benchmark::State& state) {
-    fb::fakes::FakeAddressTable table;
+    fakes::FakeAddressTable table;
     table.addresses = {htonl(INADDR_LOOPBACK), htonl(0xC0A80105u)};
     CLocalAddresses addresses;
     addresses.LoadLocalAddresses(table);
-    fb::fakes::FakePacketSocketFactory sockets;
+    fakes::FakePacketSocketFactory sockets;
     std::atomic<std::int32_t> flag{0};
     CRawWatcher watcher(sockets, flag);
     for (auto _ : state) {
@@ -33,7 +35,7 @@ void BM_WatcherOnOff(benchmark::State& state) {
 BENCHMARK(BM_WatcherOnOff);
 
 void BM_LoadLocalAddresses(benchmark::State& state) {
-    fb::fakes::FakeAddressTable table;
+    fakes::FakeAddressTable table;
     for (std::uint32_t i = 0; i < 100; ++i)
         table.addresses.push_back(htonl(0xC0A80000u + i));
     CLocalAddresses addresses;
@@ -43,3 +45,5 @@ void BM_LoadLocalAddresses(benchmark::State& state) {
 BENCHMARK(BM_LoadLocalAddresses);
 
 } // namespace
+
+} // namespace fb

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string_view>
 
+namespace fb {
+
 namespace {
 
 // Length in bytes of the first `chars` characters of UTF-8 text. A lead byte with its
@@ -55,7 +57,7 @@ std::size_t BoundaryAtOrBelow(std::string_view text, std::size_t limit) {
 
 } // namespace
 
-CAdapterList::CAdapterList(fb::IInterfaceTable& table)
+CAdapterList::CAdapterList(IInterfaceTable& table)
     : m_table(table) {}
 
 CAdapterList::LoadResult CAdapterList::LoadInterfaceTable() {
@@ -64,11 +66,11 @@ CAdapterList::LoadResult CAdapterList::LoadInterfaceTable() {
     if (!m_table.Available()) {
         return LoadResult::FacilityMissing;
     }
-    std::vector<fb::IfRow> rows;
+    std::vector<IfRow> rows;
     if (!m_table.ReadTable(rows)) {
         return LoadResult::NoTable;
     }
-    for (const fb::IfRow& row : rows) {
+    for (const IfRow& row : rows) {
         if (m_entries.size() == kMaxEntries) {
             break;
         }
@@ -91,13 +93,13 @@ int CAdapterList::SelectionFor(int storedNetwork) const {
     return 0;
 }
 
-fb::IfCounters CAdapterList::ReadSelectedRow(int selected) {
+IfCounters CAdapterList::ReadSelectedRow(int selected) {
     const int position = SelectionFor(selected);
     if (position < 0) {
         return {};
     }
     Entry& entry = m_mapping[static_cast<std::size_t>(position)];
-    fb::IfCounters fresh = entry.last;
+    IfCounters fresh = entry.last;
     if (m_table.ReadCounters(entry.index, fresh)) {
         entry.last = fresh;
     }
@@ -133,3 +135,5 @@ bool CAdapterList::IsListed(const std::string& entryText) {
 std::uint32_t CAdapterList::SpeedDivisor(std::uint32_t speed) {
     return std::max<std::uint32_t>(1, speed / 16000);
 }
+
+} // namespace fb

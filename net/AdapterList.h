@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace fb {
+
 // The adapter list of the main window without its widgets: the interface table as it was read,
 // the texts of the adapter combo box, and the mapping from each entry to the adapter it shows.
 // The list is built once and never rebuilt. An entry stays bound to its adapter's identity (the
@@ -25,7 +27,7 @@ public:
     static constexpr std::size_t kDescriptionChars = 38;  // characters of a description shown
     static constexpr std::size_t kDescriptionBytes = 255; // longest description a row can hold
 
-    explicit CAdapterList(fb::IInterfaceTable& table);
+    explicit CAdapterList(IInterfaceTable& table);
 
     // Reads the table and builds the entries: the rows that pass the filter, in table order,
     // at most kMaxEntries of them.
@@ -41,7 +43,7 @@ public:
     // Refreshes the adapter shown at `selected` (a position that is not listed means the first
     // entry) and returns its counters. An adapter that can no longer be read keeps its last
     // values; with no entries at all the counters are zero. Allocates nothing.
-    fb::IfCounters ReadSelectedRow(int selected);
+    IfCounters ReadSelectedRow(int selected);
 
     // " <description cut to 38 characters> <speed >> 20> Mb"
     static std::string EntryText(const std::string& description, std::uint32_t speed);
@@ -57,10 +59,12 @@ public:
 private:
     struct Entry {
         std::uint32_t index = 0; // the adapter's identity
-        fb::IfCounters last;     // its last good counters
+        IfCounters last;         // its last good counters
     };
 
-    fb::IInterfaceTable& m_table;
+    IInterfaceTable& m_table;
     std::vector<std::string> m_entries;
     std::vector<Entry> m_mapping; // parallel to m_entries
 };
+
+} // namespace fb

@@ -5,7 +5,9 @@
 #include <array>
 #include <cstring>
 
-int CLocalAddresses::LoadLocalAddresses(fb::IAddressTable& table, int capacity) {
+namespace fb {
+
+int CLocalAddresses::LoadLocalAddresses(IAddressTable& table, int capacity) {
     m_texts.clear();
     m_addresses.clear();
     capacity = std::clamp(capacity, 0, kCapacity);
@@ -47,3 +49,5 @@ std::string CLocalAddresses::AddressText(std::uint32_t networkOrder) {
     }
     return text;
 }
+
+} // namespace fb

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace fb {
+
 // The machine's local IPv4 addresses, collected once at start-up, and the choice of the address
 // the raw-socket watcher binds to.
 class CLocalAddresses {
@@ -34,7 +36,7 @@ public:
     // Reads the table and fills the list with at most `capacity` (clamped to 0 ... 100) entries,
     // in the table's order; returns the count. A table that cannot be read, or that is larger
     // than the buffer, leaves the list empty and returns 0.
-    int LoadLocalAddresses(fb::IAddressTable& table, int capacity = kCapacity);
+    int LoadLocalAddresses(IAddressTable& table, int capacity = kCapacity);
 
     // Number of valid entries, 0 to 100.
     int Count() const { return static_cast<int>(m_texts.size()); }
@@ -58,3 +60,5 @@ private:
     std::vector<std::string> m_texts;
     std::vector<std::uint32_t> m_addresses;
 };
+
+} // namespace fb

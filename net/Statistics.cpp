@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+namespace fb {
+
 std::string CDuration::Tick() {
     ++seconds;
     if (seconds == 60) {
@@ -36,16 +38,16 @@ std::string CounterText(std::uint32_t value) {
 // The type words of `flags`, in the order LAN, Modem, Offline, Proxy.
 std::string TypeText(std::uint32_t flags) {
     std::string text;
-    if ((flags & fb::kConnectionLan) != 0) {
+    if ((flags & kConnectionLan) != 0) {
         text += " LAN ";
     }
-    if ((flags & fb::kConnectionModem) != 0) {
+    if ((flags & kConnectionModem) != 0) {
         text += " Modem ";
     }
-    if ((flags & fb::kConnectionOffline) != 0) {
+    if ((flags & kConnectionOffline) != 0) {
         text += " Offline ";
     }
-    if ((flags & fb::kConnectionProxy) != 0) {
+    if ((flags & kConnectionProxy) != 0) {
         text += " Proxy ";
     }
     return text;
@@ -53,7 +55,7 @@ std::string TypeText(std::uint32_t flags) {
 
 } // namespace
 
-bool StatisticsTexts::Update(const fb::IfCounters& counters, fb::IConnectionState& connection) {
+bool StatisticsTexts::Update(const IfCounters& counters, IConnectionState& connection) {
     try {
         std::string newSent = CounterText(counters.outOctets);
         std::string newReceived = CounterText(counters.inOctets);
@@ -70,3 +72,5 @@ bool StatisticsTexts::Update(const fb::IfCounters& counters, fb::IConnectionStat
         return false;
     }
 }
+
+} // namespace fb

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace fb {
+
 // A duration counted in ticks of one second, shown as " %2d hrs : %2d mins : %2d secs".
 // The running duration and the accelerate duration are both of this type.
 struct CDuration {
@@ -36,5 +38,7 @@ struct StatisticsTexts {
     // Composes the texts from the selected adapter's counters and the connection state. When
     // not connected the type text keeps what it showed last. Returns false (and leaves every
     // text as it was) when the texts could not be composed for lack of memory.
-    bool Update(const fb::IfCounters& counters, fb::IConnectionState& connection);
+    bool Update(const IfCounters& counters, IConnectionState& connection);
 };
+
+} // namespace fb

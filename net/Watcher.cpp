@@ -6,11 +6,12 @@
 #include <array>
 #include <system_error>
 
+namespace fb {
+
 static_assert(std::atomic<std::int32_t>::is_always_lock_free,
               "the mode flag is read by the watcher without a lock");
 
-CRawWatcher::CRawWatcher(fb::IPacketSocketFactory& sockets,
-                         const std::atomic<std::int32_t>& modeFlag)
+CRawWatcher::CRawWatcher(IPacketSocketFactory& sockets, const std::atomic<std::int32_t>& modeFlag)
     : m_sockets(sockets)
     , m_modeFlag(modeFlag) {}
 
@@ -26,7 +27,7 @@ void CRawWatcher::OpenWatcherSocket(const CLocalAddresses& addresses) {
     const std::optional<std::uint32_t> address = addresses.WatcherAddress();
     if (!address)
         return;
-    std::unique_ptr<fb::IPacketSocket> socket = m_sockets.Open(*address);
+    std::unique_ptr<IPacketSocket> socket = m_sockets.Open(*address);
     std::lock_guard lock(m_socketMutex);
     m_socket = std::move(socket);
 }
@@ -83,18 +84,17 @@ void CRawWatcher::CloseSocket() {
     m_socket.reset();
 }
 
-void CRawWatcher::WatcherThreadProc(fb::IPacketSocket* socket) {
+void CRawWatcher::WatcherThreadProc(IPacketSocket* socket) {
     std::array<std::uint8_t, kReceiveBufferSize> buffer{};
     Exit exit = Exit::ModeOff;
     while (m_modeFlag.load() != 0) {
         std::size_t length = 0;
-        const fb::IPacketSocket::Result result =
-            socket->Receive(buffer.data(), buffer.size(), length);
-        if (result == fb::IPacketSocket::Result::Failed) {
+        const IPacketSocket::Result result = socket->Receive(buffer.data(), buffer.size(), length);
+        if (result == IPacketSocket::Result::Failed) {
             exit = Exit::Failed;
             break;
         }
-        if (result == fb::IPacketSocket::Result::Woken) {
+        if (result == IPacketSocket::Result::Woken) {
             // Switched off: the loop condition ends it and the socket is closed. Suspended or
             // quitting with the mode on: end and leave the socket to the owner.
             if (m_modeFlag.load() != 0)
@@ -109,3 +109,5 @@ void CRawWatcher::WatcherThreadProc(fb::IPacketSocket* socket) {
         CloseSocket();
     m_running.store(false);
 }
+
+} // namespace fb

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+namespace fb {
+
 class CLocalAddresses;
 
 // The raw-socket watcher of accelerate mode: one socket, bound to the chosen local address and
@@ -35,7 +37,7 @@ public:
 
     // `modeFlag` is the process-wide accelerate-mode flag, written by the user-interface thread;
     // it must outlive this object.
-    CRawWatcher(fb::IPacketSocketFactory& sockets, const std::atomic<std::int32_t>& modeFlag);
+    CRawWatcher(IPacketSocketFactory& sockets, const std::atomic<std::int32_t>& modeFlag);
     ~CRawWatcher();
 
     CRawWatcher(const CRawWatcher&) = delete;
@@ -65,16 +67,16 @@ public:
     Exit LastExit() const { return m_lastExit.load(); }
 
 private:
-    void WatcherThreadProc(fb::IPacketSocket* socket);
+    void WatcherThreadProc(IPacketSocket* socket);
     void WakeAndJoin();
     void CloseSocket();
 
-    fb::IPacketSocketFactory& m_sockets;
+    IPacketSocketFactory& m_sockets;
     const std::atomic<std::int32_t>& m_modeFlag;
 
     // Guards m_socket against the watcher closing it while the user-interface thread wakes it.
     mutable std::mutex m_socketMutex;
-    std::unique_ptr<fb::IPacketSocket> m_socket;
+    std::unique_ptr<IPacketSocket> m_socket;
     std::thread m_thread;
 
     std::atomic<bool> m_running{false};
@@ -82,3 +84,5 @@ private:
     std::atomic<std::uint32_t> m_started{0};
     std::atomic<Exit> m_lastExit{Exit::None};
 };
+
+} // namespace fb

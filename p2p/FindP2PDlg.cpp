@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-namespace {
+namespace fb {
 
-using fb::RegRoot;
+namespace {
 
 // How a probe turns the value it read into a path.
 enum class Trim {
@@ -153,9 +153,9 @@ bool ApplyTrim(Trim trim, std::string& text) {
 
 // Reads a client's locations in order; the first that gives a path fills `slot` (1). Leaves the
 // slot alone when none does (0).
-int Probe(fb::IRegistry& registry, std::span<const Alternative> alternatives, std::string& slot) {
+int Probe(IRegistry& registry, std::span<const Alternative> alternatives, std::string& slot) {
     // Every key of the row is opened before any value is read; each closes with its owner.
-    std::vector<std::unique_ptr<fb::IRegKey>> keys;
+    std::vector<std::unique_ptr<IRegKey>> keys;
     keys.reserve(alternatives.size());
     bool anyOpened = false;
     for (const auto& alternative : alternatives) {
@@ -171,7 +171,7 @@ int Probe(fb::IRegistry& registry, std::span<const Alternative> alternatives, st
             continue;
         auto size = static_cast<std::uint32_t>(buffer.size());
         if (keys[i]->QueryValue(alternatives[i].valueName, nullptr, buffer.data(), &size) !=
-            fb::reg::kSuccess)
+            reg::kSuccess)
             continue;
         std::string text = BufferText(buffer.data(), std::min<std::size_t>(size, buffer.size()));
         if (!ApplyTrim(alternatives[i].trim, text))
@@ -194,7 +194,7 @@ std::span<const CFindP2PDlg::Client, CFindP2PDlg::kClientCount> CFindP2PDlg::Cli
     return kClients;
 }
 
-CFindP2PDlg::CFindP2PDlg(fb::IRegistry& registry)
+CFindP2PDlg::CFindP2PDlg(IRegistry& registry)
     : m_registry(registry) {}
 
 int CFindP2PDlg::FindAresGalaxy() {
@@ -259,7 +259,7 @@ std::string CFindP2PDlg::ReadChoice(const char* valueName, std::size_t bufferSiz
         return {};
     std::vector<std::uint8_t> buffer(bufferSize, 0);
     auto size = static_cast<std::uint32_t>(buffer.size());
-    if (key->QueryValue(valueName, nullptr, buffer.data(), &size) != fb::reg::kSuccess)
+    if (key->QueryValue(valueName, nullptr, buffer.data(), &size) != reg::kSuccess)
         return {};
     const std::string text = BufferText(buffer.data(), std::min<std::size_t>(size, buffer.size()));
     if (fromPrefix != nullptr)
@@ -288,5 +288,7 @@ void CFindP2PDlg::WriteChoice(const std::string& name, const std::string& path) 
         data.push_back(0);
         return data;
     };
-    key->SetValues({{"APP_NAME", fb::reg::kSz, sz(name)}, {"APP_PATH", fb::reg::kSz, sz(path)}});
+    key->SetValues({{"APP_NAME", reg::kSz, sz(name)}, {"APP_PATH", reg::kSz, sz(path)}});
 }
+
+} // namespace fb

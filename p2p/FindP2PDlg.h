@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+namespace fb {
+
 // The catalogue of known P2P clients and the stored client choice. No window of it is ever
 // created: callers construct one on the stack, run the probes, read the path slots of the
 // clients found and let it go.
@@ -30,7 +32,7 @@ public:
     // The eighteen rows in their fixed order: the order the probes run and the list shows.
     static std::span<const Client, kClientCount> Clients();
 
-    explicit CFindP2PDlg(fb::IRegistry& registry);
+    explicit CFindP2PDlg(IRegistry& registry);
 
     // The probes, one per client, in table order.
     int FindAresGalaxy();
@@ -86,5 +88,7 @@ private:
     std::string ReadChoice(const char* valueName, std::size_t bufferSize,
                            bool* fromPrefix = nullptr);
 
-    fb::IRegistry& m_registry;
+    IRegistry& m_registry;
 };
+
+} // namespace fb

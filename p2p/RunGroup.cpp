@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+namespace fb {
+
 namespace {
 
 // Whole-text comparison without regard to ASCII letter case, as the combo box's exact search
@@ -24,8 +26,8 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
 
 } // namespace
 
-CRunGroup::CRunGroup(fb::IRegistry& registry, fb::IFileSystem& files, fb::IShell& shell,
-                     fb::IMessageBox& messages, IRunGroupView& view)
+CRunGroup::CRunGroup(IRegistry& registry, IFileSystem& files, IShell& shell, IMessageBox& messages,
+                     IRunGroupView& view)
     : m_registry(registry)
     , m_files(files)
     , m_shell(shell)
@@ -43,7 +45,7 @@ void CRunGroup::LockGroup() {
 }
 
 void CRunGroup::ReportNotFound(const std::string& name) {
-    m_messages.Show(NotFoundText(name), std::string(kCaption), fb::kMbIconError | fb::kMbOk);
+    m_messages.Show(NotFoundText(name), std::string(kCaption), kMbIconError | kMbOk);
 }
 
 void CRunGroup::ShowNonePromptIfEmpty() {
@@ -134,5 +136,7 @@ void CRunGroup::OnRunClient() {
     CFindP2PDlg find(m_registry);
     const std::string path = find.ReadAppPath();
     if (!path.empty())
-        m_shell.Execute("", path, "", "", fb::kSwShow); // a failed start changes nothing
+        m_shell.Execute("", path, "", "", kSwShow); // a failed start changes nothing
 }
+
+} // namespace fb

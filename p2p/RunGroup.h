@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace fb {
+
 // What the Run P2P group needs of the main window: the client combo box (1034), the Run button
 // (1030), the ACCELLERATE! button (1001) and accelerate mode's timers.
 class IRunGroupView {
@@ -43,8 +45,8 @@ public:
     static constexpr const char* kNonePrompt = "No P2P Application has been detected";
     static constexpr std::string_view kCaption = product::kName;
 
-    CRunGroup(fb::IRegistry& registry, fb::IFileSystem& files, fb::IShell& shell,
-              fb::IMessageBox& messages, IRunGroupView& view);
+    CRunGroup(IRegistry& registry, IFileSystem& files, IShell& shell, IMessageBox& messages,
+              IRunGroupView& view);
 
     // Lists the clients the catalogue detects and reselects the stored choice; once, at the
     // end of the main window's start-up.
@@ -68,9 +70,11 @@ private:
     void ShowNonePromptIfEmpty();
     int FindClientRow(const std::string& name) const;
 
-    fb::IRegistry& m_registry;
-    fb::IFileSystem& m_files;
-    fb::IShell& m_shell;
-    fb::IMessageBox& m_messages;
+    IRegistry& m_registry;
+    IFileSystem& m_files;
+    IShell& m_shell;
+    IMessageBox& m_messages;
     IRunGroupView& m_view;
 };
+
+} // namespace fb

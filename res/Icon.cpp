@@ -13,7 +13,7 @@ static void RegisterIconFiles() {
     Q_INIT_RESOURCE(flowbright);
 }
 
-namespace res {
+namespace fb::res {
 
 QIcon ApplicationIcon() {
     static const bool registered = (RegisterIconFiles(), true);
@@ -24,4 +24,4 @@ QIcon ApplicationIcon() {
     return icon;
 }
 
-} // namespace res
+} // namespace fb::res

@@ -3,9 +3,9 @@
 
 #include <QIcon>
 
-namespace res {
+namespace fb::res {
 
 // The application icon (resource 128) in every size the desktop asks for.
 QIcon ApplicationIcon();
 
-} // namespace res
+} // namespace fb::res

@@ -5,7 +5,7 @@
 
 // The product's identity: its name, the option key, the start-up entry and the addresses the
 // program opens. Every address lives here and nowhere else.
-namespace product {
+namespace fb::product {
 
 inline constexpr std::string_view kName = "Flowbright";
 inline constexpr std::string_view kVersion = "4.3.0";
@@ -27,4 +27,4 @@ inline constexpr std::string_view kMediaPage = "https://archive.org/";
 // Help opens the installed help page; this is the page when none is installed.
 inline constexpr std::string_view kMakerPage = "https://flowbright.org/";
 
-} // namespace product
+} // namespace fb::product

@@ -3,7 +3,7 @@
 
 #include <array>
 
-namespace res {
+namespace fb::res {
 
 namespace {
 
@@ -81,4 +81,4 @@ std::span<const MenuItem> TrayMenu() {
     return kTrayMenu;
 }
 
-} // namespace res
+} // namespace fb::res

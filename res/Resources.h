@@ -6,7 +6,7 @@
 #include <string_view>
 
 // Resource identifiers and templates: dialogs 100 and 102, menu 129, string 101, icon 128.
-namespace res {
+namespace fb::res {
 
 inline constexpr int IDD_ABOUTBOX = 100;
 inline constexpr int IDS_ABOUTBOX = 101;
@@ -91,4 +91,4 @@ struct MenuItem {
 std::string_view TrayMenuTitle();
 std::span<const MenuItem> TrayMenu();
 
-} // namespace res
+} // namespace fb::res

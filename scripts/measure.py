@@ -443,11 +443,12 @@ class Desktop(harness.Desktop):
         self.x(["xdotool", "key", "Escape"], check_rc=False, timeout=10)
 
 
-class NetNamespace:
+class NetNamespace(harness.NetNamespace):
     """A network namespace of the script's own: `pairs` veth pairs, all up, the first pair
     addressed (10.231.0.1/24 and .2), so that the program has an adapter with an address, and
     (unless `default_route` is false) a default route through the first link, as a connected
-    machine has one."""
+    machine has one. Running a program inside it and the check that namespaces can be made
+    are the end-to-end suite's."""
 
     def __init__(self, name, pairs, default_route=True):
         self.name = name
@@ -470,15 +471,9 @@ class NetNamespace:
             self.close()
             raise
 
-    def wrap(self, argv):
-        return ["ip", "netns", "exec", self.name] + list(argv)
-
     def close(self):
+        # A thousand links take the kernel a while to tear down.
         run_quiet(["ip", "netns", "del", self.name], timeout=120)
-
-    @staticmethod
-    def available():
-        return os.geteuid() == 0 and shutil.which("ip") is not None
 
 
 # ---- One run ------------------------------------------------------------------------------------

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+namespace fb {
+
 static_assert(sizeof(unsigned) == 4, "settings are stored as 32-bit numbers");
 
 namespace {
@@ -48,7 +50,7 @@ std::string FolderOf(const std::string& path, char separator) {
     return last == 0 ? path.substr(0, 1) : path.substr(0, last);
 }
 
-CIniFile::Location Locate(fb::IProfile& profile, fb::IProcessInfo& process) {
+CIniFile::Location Locate(IProfile& profile, IProcessInfo& process) {
     const char separator = process.PathSeparator();
     const std::string besideProgram = CIniFile::PathFor(process.ModuleFileName(), separator);
     if (besideProgram.empty())
@@ -60,7 +62,7 @@ CIniFile::Location Locate(fb::IProfile& profile, fb::IProcessInfo& process) {
 
 } // namespace
 
-CIniFile::CIniFile(fb::IProfile& profile, fb::IProcessInfo& process)
+CIniFile::CIniFile(IProfile& profile, IProcessInfo& process)
     : m_profile(profile)
     , m_location(Locate(profile, process)) {}
 
@@ -124,10 +126,10 @@ std::string CIniFile::ReadText(const std::string& section, const std::string& ke
 
 bool CIniFile::WriteText(const std::string& section, const std::string& key,
                          const std::string& value) const {
-    return WriteTexts({fb::ProfileWrite{section, key, value}});
+    return WriteTexts({ProfileWrite{section, key, value}});
 }
 
-bool CIniFile::WriteTexts(const std::vector<fb::ProfileWrite>& writes) const {
+bool CIniFile::WriteTexts(const std::vector<ProfileWrite>& writes) const {
     if (m_location.file.empty())
         return false;
     return m_profile.WriteStrings(m_location.file, writes, m_location.shipped);
@@ -152,3 +154,5 @@ bool CIniFile::WriteUnsigned(const std::string& section, const std::string& key,
                              unsigned value) const {
     return WriteText(section, key, std::to_string(value));
 }
+
+} // namespace fb

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace fb {
+
 // Reader and writer of the program's own INI file: the program file's path with its extension
 // replaced by ".ini". A program installed in a folder its user cannot write keeps the user's
 // file in the user's own folder instead, and reads the file beside the program (one shipped
@@ -20,7 +22,7 @@ public:
     // Capacity of the text buffer in which ReadUnsigned reads a number.
     static constexpr std::size_t kNumberTextSize = 500;
 
-    CIniFile(fb::IProfile& profile, fb::IProcessInfo& process);
+    CIniFile(IProfile& profile, IProcessInfo& process);
     virtual ~CIniFile() = default;
 
     CIniFile(const CIniFile&) = delete;
@@ -60,7 +62,7 @@ public:
                    const std::string& value) const;
     // Writes the keys in order in one rewrite of the file; false when any was not written. The
     // user's file, when first made, starts as a copy of the shipped one.
-    bool WriteTexts(const std::vector<fb::ProfileWrite>& writes) const;
+    bool WriteTexts(const std::vector<ProfileWrite>& writes) const;
 
     // Leading decimal digits with an optional sign, 0 without any; the default when missing.
     int ReadInt(const std::string& section, const std::string& key, int defaultValue) const;
@@ -77,6 +79,8 @@ private:
     // The file reads go to: the user's file once it exists, else the shipped one.
     std::string ReadPath() const;
 
-    fb::IProfile& m_profile;
+    IProfile& m_profile;
     Location m_location;
 };
+
+} // namespace fb

@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+namespace fb {
+
 namespace {
 
 using Values = CSettings::Values;
@@ -67,7 +69,7 @@ static_assert(std::count_if(kSettings.begin(), kSettings.end(), [](const Setting
 
 } // namespace
 
-CSettings::CSettings(fb::IProfile& profile, fb::IProcessInfo& process)
+CSettings::CSettings(IProfile& profile, IProcessInfo& process)
     : CIniFile(profile, process) {
     Load();
 }
@@ -110,7 +112,7 @@ void CSettings::Load() {
 // waits, a read-only disk) is not tried again: the process is on its way out, possibly under a
 // logout's deadline, and the file keeps what it held before the run.
 void CSettings::Save() const {
-    std::vector<fb::ProfileWrite> writes;
+    std::vector<ProfileWrite> writes;
     writes.reserve(kSettings.size());
     for (const Setting& setting : kSettings) {
         std::string value;
@@ -128,3 +130,5 @@ void CSettings::Save() const {
     }
     WriteTexts(writes);
 }
+
+} // namespace fb

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+namespace fb {
+
 // The options of the packet-capture component, kept in the program's INI file: all of them
 // are read when the object is built and written back, clamped, when it is destroyed, so the
 // file always holds every key after a run.
@@ -45,7 +47,7 @@ public:
     };
 
     // Reads all settings from the file beside the program.
-    CSettings(fb::IProfile& profile, fb::IProcessInfo& process);
+    CSettings(IProfile& profile, IProcessInfo& process);
     // Writes all settings back, in one rewrite of the file.
     ~CSettings() override;
 
@@ -60,3 +62,5 @@ private:
     // instead of the shortened field so that a run never cuts the stored name.
     std::string m_storedLogFile;
 };
+
+} // namespace fb

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <filesystem>
 
+using namespace fb;
+
 namespace {
 
 // 100 Mbit/s: one rate unit is 6250 bytes, a thousandth of what it moves in 500 ms.

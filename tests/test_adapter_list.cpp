@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+using namespace fb;
 using fb::fakes::FakeInterfaceTable;
 
 namespace {

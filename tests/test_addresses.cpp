@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+using namespace fb;
+
 namespace {
 
 std::uint32_t Ip(const char* text) {

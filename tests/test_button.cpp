@@ -14,6 +14,8 @@
 
 #include <memory>
 
+using namespace fb;
+
 namespace {
 
 ::testing::Environment* const kQtApp =

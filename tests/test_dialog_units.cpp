@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace fb;
+
 namespace {
 ::testing::Environment* const kQtApp =
     ::testing::AddGlobalTestEnvironment(new fb::testing_support::QtApp);

@@ -60,58 +60,58 @@ struct Snapshot {
 class Copy {
 public:
     Copy(FileRegistry::Paths paths, std::string ini)
-        : registry_(std::move(paths))
-        , ini_(std::move(ini)) {}
+        : m_registry(std::move(paths))
+        , m_ini(std::move(ini)) {}
 
     void Save(int copy, int number) {
         StoredOptions options;
         options.checkPeriod = std::to_string(number);
         options.accelerateN = std::to_string(number);
-        SaveOptions(registry_, options);
-        SaveSelectedAdapter(registry_, number);
-        CFindP2PDlg find(registry_);
+        SaveOptions(m_registry, options);
+        SaveSelectedAdapter(m_registry, number);
+        CFindP2PDlg find(m_registry);
         find.WriteChoice(copy == 0 ? "Emule" : "Shareaza", ClientPath(number));
-        profile_.WriteString("list", "srcaddr", std::to_string(number), ini_);
-        profile_.WriteString("log", "logfile", ClientPath(number), ini_);
+        m_profile.WriteString("list", "srcaddr", std::to_string(number), m_ini);
+        m_profile.WriteString("log", "logfile", ClientPath(number), m_ini);
     }
 
     Snapshot Load() {
         Snapshot snapshot;
         StoredOptions options;
-        LoadOptions(registry_, options);
+        LoadOptions(m_registry, options);
         snapshot.checkPeriod = std::stoi(options.checkPeriod);
         snapshot.accelerate = std::stoi(options.accelerateN);
         snapshot.network = options.selectedAdapter;
-        CFindP2PDlg find(registry_);
+        CFindP2PDlg find(m_registry);
         snapshot.appName = find.ReadAppName();
         snapshot.appPath = NumberInPath(find.ReadAppPath());
-        snapshot.srcaddr = profile_.GetInt("list", "srcaddr", -1, ini_);
-        snapshot.logfile = NumberInPath(profile_.GetString("log", "logfile", "", 1000, ini_));
+        snapshot.srcaddr = m_profile.GetInt("list", "srcaddr", -1, m_ini);
+        snapshot.logfile = NumberInPath(m_profile.GetString("log", "logfile", "", 1000, m_ini));
         return snapshot;
     }
 
 private:
-    FileRegistry registry_;
-    linux_impl::IniProfile profile_;
-    std::string ini_;
+    FileRegistry m_registry;
+    linux_impl::IniProfile m_profile;
+    std::string m_ini;
 };
 
 class TwoCopies : public ::testing::Test {
 protected:
     TwoCopies() {
-        paths_ = RegistryPathsBelow(dir_.Path());
-        ini_ = dir_.File("bin/flowbright.ini");
+        m_paths = RegistryPathsBelow(m_dir.Path());
+        m_ini = m_dir.File("bin/flowbright.ini");
         // Someone else's values in the same files, which both copies must leave alone.
-        WriteFile(ini_, "; kept by hand\r\n[other]\r\nmine=1\r\n");
-        FileRegistry registry(paths_);
+        WriteFile(m_ini, "; kept by hand\r\n[other]\r\nmine=1\r\n");
+        FileRegistry registry(m_paths);
         auto key = registry.CreateKey(RegRoot::CurrentUser, "Software\\Someone Else");
         const char data[] = "keep me";
         key->SetValue("Value", reg::kSz, reinterpret_cast<const std::uint8_t*>(data), sizeof data);
     }
 
-    TempDir dir_;
-    FileRegistry::Paths paths_;
-    std::string ini_;
+    TempDir m_dir;
+    FileRegistry::Paths m_paths;
+    std::string m_ini;
 };
 
 TEST_F(TwoCopies, SavingInTurnLosesNothingAndCorruptsNothing) {
@@ -124,7 +124,7 @@ TEST_F(TwoCopies, SavingInTurnLosesNothingAndCorruptsNothing) {
             char go = 0;
             if (::read(gate[0], &go, 1) < 0)
                 return 1;
-            Copy program(paths_, ini_);
+            Copy program(m_paths, m_ini);
             std::array<int, 6> otherSeen{};
             otherSeen.fill(-1);
             for (int round = 0; round < kRounds; ++round) {
@@ -169,16 +169,16 @@ TEST_F(TwoCopies, SavingInTurnLosesNothingAndCorruptsNothing) {
     }
 
     // Each value ends as the last one of one copy.
-    Copy reader(paths_, ini_);
+    Copy reader(m_paths, m_ini);
     const Snapshot last = reader.Load();
     for (int value : last.Numbers())
         EXPECT_TRUE(value == kRounds - 1 || value == kSpan + kRounds - 1) << value;
 
     // The files are whole, and what belongs to others is still there.
     linux_impl::RegHive hive;
-    EXPECT_FALSE(linux_impl::ParseRegistryText(ReadFile(paths_.store), hive,
+    EXPECT_FALSE(linux_impl::ParseRegistryText(ReadFile(m_paths.store), hive,
                                                linux_impl::RegParseMode::Strict));
-    FileRegistry registry(paths_);
+    FileRegistry registry(m_paths);
     auto key = registry.OpenKey(RegRoot::CurrentUser, "Software\\Someone Else", false);
     ASSERT_NE(key, nullptr);
     char buffer[32] = {};
@@ -186,7 +186,7 @@ TEST_F(TwoCopies, SavingInTurnLosesNothingAndCorruptsNothing) {
     ASSERT_EQ(key->QueryValue("Value", nullptr, reinterpret_cast<std::uint8_t*>(buffer), &size),
               reg::kSuccess);
     EXPECT_STREQ(buffer, "keep me");
-    const std::string ini = ReadFile(ini_);
+    const std::string ini = ReadFile(m_ini);
     EXPECT_EQ(ini.rfind("; kept by hand\r\n[other]\r\nmine=1\r\n", 0), 0U) << ini;
     // One section each, one line each: no duplicate written by a stale copy.
     for (const char* line : {"[list]", "[log]", "srcaddr=", "logfile="}) {
@@ -195,9 +195,9 @@ TEST_F(TwoCopies, SavingInTurnLosesNothingAndCorruptsNothing) {
         EXPECT_EQ(ini.find(line, first + 1), std::string::npos) << line;
     }
     // Nothing left beside the files but their locks.
-    EXPECT_EQ(Entries(dir_.File("config/flowbright")),
+    EXPECT_EQ(Entries(m_dir.File("config/flowbright")),
               (std::set<std::string>{"registry.reg", "registry.reg.lock"}));
-    EXPECT_EQ(Entries(dir_.File("bin")),
+    EXPECT_EQ(Entries(m_dir.File("bin")),
               (std::set<std::string>{"flowbright.ini", "flowbright.ini.lock"}));
 }
 

@@ -63,48 +63,48 @@ public:
 class ChoiceStore : public Store {
 public:
     explicit ChoiceStore(Files files)
-        : files_(std::move(files)) {}
-    std::string File() const override { return files_.paths.store; }
+        : m_files(std::move(files)) {}
+    std::string File() const override { return m_files.paths.store; }
     bool Write(const std::string& value) override {
-        FileRegistry registry(files_.paths);
+        FileRegistry registry(m_files.paths);
         CFindP2PDlg(registry).WriteChoice("Emule", value);
         return Read() == value;
     }
     std::string Read() override {
-        FileRegistry registry(files_.paths);
+        FileRegistry registry(m_files.paths);
         return CFindP2PDlg(registry).ReadAppPath();
     }
 
 private:
-    Files files_;
+    Files m_files;
 };
 
 // A key of the settings file.
 class SettingsStore : public Store {
 public:
     explicit SettingsStore(Files files)
-        : files_(std::move(files)) {}
-    std::string File() const override { return files_.ini; }
+        : m_files(std::move(files)) {}
+    std::string File() const override { return m_files.ini; }
     bool Write(const std::string& value) override {
-        return profile_.WriteString("log", "logfile", value, files_.ini);
+        return m_profile.WriteString("log", "logfile", value, m_files.ini);
     }
     std::string Read() override {
-        return profile_.GetString("log", "logfile", "<none>", 1000, files_.ini);
+        return m_profile.GetString("log", "logfile", "<none>", 1000, m_files.ini);
     }
 
 private:
-    Files files_;
-    linux_impl::IniProfile profile_;
+    Files m_files;
+    linux_impl::IniProfile m_profile;
 };
 
 // The start-up entry: the "Run" value, kept as an autostart file.
 class StartupStore : public Store {
 public:
     explicit StartupStore(Files files)
-        : files_(std::move(files)) {}
-    std::string File() const override { return files_.paths.autostartDir + "/Flowbright.desktop"; }
+        : m_files(std::move(files)) {}
+    std::string File() const override { return m_files.paths.autostartDir + "/Flowbright.desktop"; }
     bool Write(const std::string& value) override {
-        FileRegistry registry(files_.paths);
+        FileRegistry registry(m_files.paths);
         auto key = registry.CreateKey(RegRoot::CurrentUser, kRunKey);
         return key != nullptr &&
                key->SetValue("Flowbright", reg::kSz,
@@ -112,7 +112,7 @@ public:
                              static_cast<std::uint32_t>(value.size() + 1)) == reg::kSuccess;
     }
     std::string Read() override {
-        FileRegistry registry(files_.paths);
+        FileRegistry registry(m_files.paths);
         auto key = registry.OpenKey(RegRoot::CurrentUser, kRunKey, false);
         std::vector<std::uint8_t> buffer(4096);
         auto size = static_cast<std::uint32_t>(buffer.size());
@@ -122,7 +122,7 @@ public:
     }
 
 private:
-    Files files_;
+    Files m_files;
 };
 
 enum class Kind { Choice, Settings, Startup };
@@ -139,16 +139,10 @@ std::unique_ptr<Store> MakeStore(Kind kind, const std::string& root) {
     return nullptr;
 }
 
+// Test names, in the order of Kind.
+constexpr const char* kKindNames[] = {"RegistryStore", "SettingsFile", "StartupEntry"};
 std::string KindName(Kind kind) {
-    switch (kind) {
-    case Kind::Choice:
-        return "RegistryStore";
-    case Kind::Settings:
-        return "SettingsFile";
-    case Kind::Startup:
-        return "StartupEntry";
-    }
-    return "?";
+    return kKindNames[static_cast<std::size_t>(kind)];
 }
 
 // Values that look like the program's and differ in length, so that a torn file would show.
@@ -178,20 +172,11 @@ std::vector<std::string> Temporaries(const std::string& dir, const std::string& 
 
 enum class Fault { WriteFails, DiskFullOnWrite, FlushFails, RenameFails, CrashBeforeRename };
 
+// Test names, in the order of Fault.
+constexpr const char* kFaultNames[] = {"WriteFails", "DiskFullOnWrite", "FlushFails", "RenameFails",
+                                       "CrashBeforeRename"};
 std::string FaultName(Fault fault) {
-    switch (fault) {
-    case Fault::WriteFails:
-        return "WriteFails";
-    case Fault::DiskFullOnWrite:
-        return "DiskFullOnWrite";
-    case Fault::FlushFails:
-        return "FlushFails";
-    case Fault::RenameFails:
-        return "RenameFails";
-    case Fault::CrashBeforeRename:
-        return "CrashBeforeRename";
-    }
-    return "?";
+    return kFaultNames[static_cast<std::size_t>(fault)];
 }
 
 SyscallFault FaultFor(Fault fault, int reportFd) {

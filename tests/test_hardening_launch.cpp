@@ -62,40 +62,40 @@ std::vector<std::string> ReadArgs(const std::string& file) {
 class Launch : public ::testing::Test {
 protected:
     Launch()
-        : record_(dir_.File("record/out"))
-        , recordEnv_("FB_RECORD", record_.c_str())
-        , bin_(dir_.File("bin"))
-        , path_("PATH", (bin_ + ":/usr/bin:/bin").c_str()) {
-        fs::create_directories(dir_.File("record"));
-        fs::create_directories(dir_.File("prefix/dosdevices"));
-        fs::create_directory_symlink("../drive_c", dir_.File("prefix/dosdevices/c:"));
-        fs::create_directories(dir_.File("prefix/drive_c"));
-        InstallRecorder(bin_ + "/wine");
-        InstallRecorder(bin_ + "/xdg-open");
-        paths_ = RegistryPathsBelow(dir_.Path());
-        paths_.winePrefix = Prefix();
+        : m_record(m_dir.File("record/out"))
+        , m_recordEnv("FB_RECORD", m_record.c_str())
+        , m_bin(m_dir.File("bin"))
+        , m_path("PATH", (m_bin + ":/usr/bin:/bin").c_str()) {
+        fs::create_directories(m_dir.File("record"));
+        fs::create_directories(m_dir.File("prefix/dosdevices"));
+        fs::create_directory_symlink("../drive_c", m_dir.File("prefix/dosdevices/c:"));
+        fs::create_directories(m_dir.File("prefix/drive_c"));
+        InstallRecorder(m_bin + "/wine");
+        InstallRecorder(m_bin + "/xdg-open");
+        m_paths = RegistryPathsBelow(m_dir.Path());
+        m_paths.winePrefix = Prefix();
     }
 
-    std::string Prefix() const { return dir_.File("prefix"); }
+    std::string Prefix() const { return m_dir.File("prefix"); }
 
     // Waits (bounded) for the started program to finish recording, and returns what it got
     // ($0 first); empty when nothing ran.
     std::vector<std::string> Recorded() {
-        const std::string done = record_ + ".done";
+        const std::string done = m_record + ".done";
         for (int i = 0; i < 500 && !fs::exists(done); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (!fs::exists(done))
             return {};
-        auto args = ReadArgs(record_ + ".args");
+        auto args = ReadArgs(m_record + ".args");
         for (const char* suffix : {".done", ".args"})
-            fs::remove(record_ + suffix);
+            fs::remove(m_record + suffix);
         return args;
     }
 
     // Stores the path as the client choice, then does what the Run button does: reads the
     // stored path back and starts it.
     void StoreAndRun(const std::string& path) {
-        FileRegistry registry(paths_);
+        FileRegistry registry(m_paths);
         CFindP2PDlg(registry).WriteChoice("Emule", path);
         linux_impl::Shell shell{linux_impl::WinePaths(Prefix())};
         const std::string stored = CFindP2PDlg(registry).ReadAppPath();
@@ -103,12 +103,12 @@ protected:
             shell.Execute("", stored, "", "", kSwShow);
     }
 
-    TempDir dir_;
-    std::string record_;
-    EnvGuard recordEnv_;
-    std::string bin_;
-    EnvGuard path_;
-    FileRegistry::Paths paths_;
+    TempDir m_dir;
+    std::string m_record;
+    EnvGuard m_recordEnv;
+    std::string m_bin;
+    EnvGuard m_path;
+    FileRegistry::Paths m_paths;
 };
 
 // Directory names that a shell would take apart.
@@ -130,12 +130,12 @@ const std::vector<std::string> kHostileNames = {
 TEST_F(Launch, StoredUnixPathsStartExactlyThatProgramWithNoArguments) {
     for (const auto& name : kHostileNames) {
         SCOPED_TRACE(Printable(name));
-        const std::string program = dir_.Path().string() + "/clients/" + name + "/" + name;
+        const std::string program = m_dir.Path().string() + "/clients/" + name + "/" + name;
         InstallRecorder(program);
         StoreAndRun(program);
         EXPECT_THAT(Recorded(), ElementsAreArray({program}));
     }
-    EXPECT_FALSE(fs::exists(dir_.File("pwned")));
+    EXPECT_FALSE(fs::exists(m_dir.File("pwned")));
     EXPECT_FALSE(fs::exists(fs::current_path() / "pwned"));
 }
 
@@ -153,14 +153,14 @@ TEST_F(Launch, StoredWindowsPathsStartWineWithThatPathAsOneArgument) {
         }
         WriteFile(unixDir + "/client.exe", "MZ");
         StoreAndRun(windows);
-        EXPECT_THAT(Recorded(), ElementsAreArray({bin_ + "/wine", windows}));
-        EXPECT_EQ(ReadFile(record_ + ".env"), Prefix());
+        EXPECT_THAT(Recorded(), ElementsAreArray({m_bin + "/wine", windows}));
+        EXPECT_EQ(ReadFile(m_record + ".env"), Prefix());
     }
 }
 
 TEST_F(Launch, LongestStoredPathStartsAndOneLongerIsNeverRead) {
     // 999 characters: the most the stored choice holds.
-    std::string program = dir_.File("long");
+    std::string program = m_dir.File("long");
     while (program.size() + 201 < 999)
         program += "/" + std::string(200, 'd');
     program += "/" + std::string(999 - program.size() - 1, 'p');
@@ -187,13 +187,13 @@ class LaunchParameters : public Launch, public ::testing::WithParamInterface<Par
 // A program found on PATH by its bare name gets the parameter string split by Windows' rules
 // and nothing else: the shell characters stay text.
 TEST_P(LaunchParameters, ProgramOnPathGetsExactlyTheseArguments) {
-    InstallRecorder(bin_ + "/UpdateApp.exe");
+    InstallRecorder(m_bin + "/UpdateApp.exe");
     linux_impl::Shell shell{linux_impl::WinePaths(Prefix())};
     EXPECT_GT(shell.Execute("open", "UpdateApp.exe", GetParam().parameters, "", kSwShowNormal), 32);
-    std::vector<std::string> expected{bin_ + "/UpdateApp.exe"};
+    std::vector<std::string> expected{m_bin + "/UpdateApp.exe"};
     expected.insert(expected.end(), GetParam().expected.begin(), GetParam().expected.end());
     EXPECT_THAT(Recorded(), ElementsAreArray(expected));
-    EXPECT_FALSE(fs::exists(dir_.File("pwned")));
+    EXPECT_FALSE(fs::exists(m_dir.File("pwned")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -330,16 +330,16 @@ std::optional<std::string> ExecValue(const std::string& entry) {
 TEST_F(Launch, StartupEntryRunsTheShortcutWithTrayAsItsOnlyArgument) {
     for (const auto& name : kHostileNames) {
         SCOPED_TRACE(Printable(name));
-        const std::string current = dir_.Path().string() + "/start/" + name;
+        const std::string current = m_dir.Path().string() + "/start/" + name;
         const std::string shortcut = current + "/Flowbright.lnk";
         InstallRecorder(shortcut);
         fakes::FakeProcessInfo process;
         process.currentDirectory = current;
-        FileRegistry registry(paths_);
+        FileRegistry registry(m_paths);
         bool flag = false;
         ToggleRunAtStartup(registry, process, flag);
         ASSERT_TRUE(flag);
-        const std::string entry = ReadFile(paths_.autostartDir + "/Flowbright.desktop");
+        const std::string entry = ReadFile(m_paths.autostartDir + "/Flowbright.desktop");
         const auto exec = ExecValue(entry);
         ASSERT_TRUE(exec.has_value()) << entry;
         const auto args = DesktopExec(*exec);
@@ -352,7 +352,7 @@ TEST_F(Launch, StartupEntryRunsTheShortcutWithTrayAsItsOnlyArgument) {
 
         // The desktop's own tools agree: the entry is valid, and launching it runs exactly
         // the shortcut with -tray.
-        const std::string entryPath = paths_.autostartDir + "/Flowbright.desktop";
+        const std::string entryPath = m_paths.autostartDir + "/Flowbright.desktop";
         if (fs::exists("/usr/bin/desktop-file-validate")) {
             EXPECT_EQ(RunTool({"/usr/bin/desktop-file-validate", entryPath}), 0) << entry;
         }
@@ -365,9 +365,9 @@ TEST_F(Launch, StartupEntryRunsTheShortcutWithTrayAsItsOnlyArgument) {
 
         ToggleRunAtStartup(registry, process, flag);
         EXPECT_FALSE(flag);
-        EXPECT_FALSE(fs::exists(paths_.autostartDir + "/Flowbright.desktop"));
+        EXPECT_FALSE(fs::exists(m_paths.autostartDir + "/Flowbright.desktop"));
     }
-    EXPECT_FALSE(fs::exists(dir_.File("pwned")));
+    EXPECT_FALSE(fs::exists(m_dir.File("pwned")));
 }
 
 } // namespace

@@ -14,6 +14,8 @@
 
 #include <functional>
 
+using namespace fb;
+
 namespace {
 
 ::testing::Environment* const kQtApp =

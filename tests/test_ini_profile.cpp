@@ -33,13 +33,13 @@ using namespace fb::testing_support;
 class UmaskGuard {
 public:
     explicit UmaskGuard(mode_t mask)
-        : old_(::umask(mask)) {}
-    ~UmaskGuard() { ::umask(old_); }
+        : m_old(::umask(mask)) {}
+    ~UmaskGuard() { ::umask(m_old); }
     UmaskGuard(const UmaskGuard&) = delete;
     UmaskGuard& operator=(const UmaskGuard&) = delete;
 
 private:
-    mode_t old_;
+    mode_t m_old;
 };
 
 ino_t Inode(const std::string& path) {

@@ -32,6 +32,7 @@
 #include <filesystem>
 #include <memory>
 
+using namespace fb;
 using fb::RegRoot;
 
 namespace {

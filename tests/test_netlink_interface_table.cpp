@@ -20,6 +20,8 @@
 #include <sys/socket.h>
 #include <vector>
 
+using namespace fb;
+
 // Counts the allocations made while `g_counting` is set, to show that refreshes allocate nothing.
 namespace {
 std::atomic<bool> g_counting{false};
@@ -103,19 +105,27 @@ std::uint32_t Speed(const char* text) {
 }
 
 TEST(NetlinkSpeed, MegabitsBecomeBitsClampedTo32BitsAndUnknownSpeedsZero) {
-    EXPECT_EQ(Speed("100\n"), 100000000u);
-    EXPECT_EQ(Speed("1000\n"), 1000000000u);
-    EXPECT_EQ(Speed("4294\n"), 4294000000u);
-    EXPECT_EQ(Speed("4295\n"), 0xFFFFFFFFu);
-    EXPECT_EQ(Speed("10000\n"), 0xFFFFFFFFu);
-    EXPECT_EQ(Speed("99999999999999999999999\n"), 0xFFFFFFFFu);
-    EXPECT_EQ(Speed("0\n"), 0u);
-    // Unknown speeds.
-    EXPECT_EQ(Speed("-1\n"), 0u);
-    EXPECT_EQ(Speed(""), 0u);
-    EXPECT_EQ(Speed("\n"), 0u);
-    EXPECT_EQ(Speed("Unknown!\n"), 0u);
-    EXPECT_EQ(Speed("100x\n"), 0u);
+    struct Case {
+        const char* text;
+        std::uint32_t bits;
+    };
+    const Case cases[] = {
+        {"100\n", 100000000u},
+        {"1000\n", 1000000000u},
+        {"4294\n", 4294000000u},
+        {"4295\n", 0xFFFFFFFFu},
+        {"10000\n", 0xFFFFFFFFu},
+        {"99999999999999999999999\n", 0xFFFFFFFFu},
+        {"0\n", 0u},
+        // Unknown speeds.
+        {"-1\n", 0u},
+        {"", 0u},
+        {"\n", 0u},
+        {"Unknown!\n", 0u},
+        {"100x\n", 0u},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Speed(c.text), c.bits) << '"' << c.text << '"';
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 
 #include <cstring>
 
+using namespace fb;
 using fb::RegRoot;
 using fb::fakes::FakeRegistry;
 

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+using namespace fb;
 using fb::RegRoot;
 using fb::fakes::FakeRegistry;
 using fb::testing_support::TempDir;
@@ -210,30 +211,6 @@ INSTANTIATE_TEST_SUITE_P(
              "Azureus",
              {{HKCU, "Software\\Azureus", "", "C:\\Az"}},
              "C:\\Az\\Azureus.exe"},
-        Case{"quoted icon loses its quotes",
-             "Edonkey",
-             {{HKLM, kUninstall + "eDonkey2000", "DisplayIcon", "\"C:\\eD\\eDonkey2000.exe\""}},
-             "C:\\eD\\eDonkey2000.exe"},
-        Case{"only the quotes at the ends go",
-             "Edonkey",
-             {{HKLM, kUninstall + "eDonkey2000", "DisplayIcon", "\"C:\\eD\\e.exe\",0"}},
-             "C:\\eD\\e.exe\",0"},
-        Case{"an empty icon is found with an empty path",
-             "Edonkey",
-             {{HKLM, kUninstall + "eDonkey2000", "DisplayIcon", ""}},
-             ""},
-        Case{"a lone quote leaves an empty path",
-             "Edonkey",
-             {{HKLM, kUninstall + "eDonkey2000", "DisplayIcon", "\""}},
-             ""},
-        Case{"two quotes leave an empty path",
-             "Edonkey",
-             {{HKLM, kUninstall + "eDonkey2000", "DisplayIcon", "\"\""}},
-             ""},
-        Case{"one character that is no quote is kept",
-             "Edonkey",
-             {{HKLM, kUninstall + "eDonkey2000", "DisplayIcon", "x"}},
-             "x"},
         Case{"search folder inside the installation",
              "Kazaa",
              {{HKCU, "Software\\Kazaa\\Settings", "SearchDir", "C:\\P\\Kazaa\\My Shared Folder"}},
@@ -271,6 +248,28 @@ INSTANTIATE_TEST_SUITE_P(
               {HKLM, kUninstall + "WinMX MP3_is1", "InstallLocation", "WinMX MP3"},
               {HKLM, "SOFTWARE\\WinMX Music", "InstallApp", "Music"}},
              "Music\\WinMX Music.exe"}));
+
+// The eDonkey icon is the program itself: it loses a quote at each end and nothing else, and an
+// icon that is empty or no more than quotes still counts as found.
+TEST(P2PCatalogue, EdonkeyIconLosesOnlyTheQuotesAtItsEnds) {
+    struct Icon {
+        const char* value;
+        const char* path;
+    };
+    const Icon icons[] = {
+        {"\"C:\\eD\\eDonkey2000.exe\"", "C:\\eD\\eDonkey2000.exe"},
+        {"\"C:\\eD\\e.exe\",0", "C:\\eD\\e.exe\",0"},
+        {"", ""},
+        {"\"", ""},
+        {"\"\"", ""},
+        {"x", "x"},
+    };
+    for (const Icon& icon : icons) {
+        FakeRegistry registry;
+        registry.SetString(HKLM, kUninstall + "eDonkey2000", "DisplayIcon", icon.value);
+        EXPECT_EQ(PathOf(registry, "Edonkey"), icon.path) << icon.value;
+    }
+}
 
 // Stores raw bytes with a given type, as another program might have written them.
 void SetRaw(FakeRegistry& registry, RegRoot root, const std::string& key, const std::string& name,

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+using namespace fb;
 using fb::RegRoot;
 using ::testing::ElementsAre;
 namespace fs = std::filesystem;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+using namespace fb;
 using fb::RegRoot;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -167,6 +168,13 @@ protected:
         view.current = row;
         group.OnClientSelChange();
     }
+    // A fill that finds what it expects tells the user nothing, writes nothing and looks for no
+    // file on disk.
+    void ExpectQuietFill() {
+        EXPECT_THAT(messages.shown, IsEmpty());
+        EXPECT_EQ(registry.writes, 0);
+        EXPECT_THAT(files.asked, IsEmpty());
+    }
 
     std::vector<std::string> log;
     fb::fakes::FakeRegistry registry;
@@ -192,7 +200,7 @@ TEST_F(RunGroupTest, NoClientAndNoChoiceShowsTheNoneDetectedPromptLocked) {
     EXPECT_THAT(view.rows, ElementsAre("No P2P Application has been detected"));
     EXPECT_THAT(group.m_clientPaths, IsEmpty());
     EXPECT_EQ(group.m_clientRow, 0);
-    EXPECT_THAT(messages.shown, IsEmpty());
+    ExpectQuietFill();
 }
 
 TEST_F(RunGroupTest, ClientsWithoutChoiceAreListedInCatalogueOrderAndTheGroupLocks) {
@@ -206,9 +214,7 @@ TEST_F(RunGroupTest, ClientsWithoutChoiceAreListedInCatalogueOrderAndTheGroupLoc
     EXPECT_FALSE(view.runEnabled);
     EXPECT_FALSE(view.accelerateEnabled);
     EXPECT_THAT(log, ::testing::Contains("timers suspend"));
-    EXPECT_THAT(messages.shown, IsEmpty());
-    EXPECT_EQ(registry.writes, 0);
-    EXPECT_THAT(files.asked, IsEmpty());
+    ExpectQuietFill();
 }
 
 TEST_F(RunGroupTest, StoredClientStillDetectedIsSelectedWithoutAnyCheck) {
@@ -221,7 +227,7 @@ TEST_F(RunGroupTest, StoredClientStillDetectedIsSelectedWithoutAnyCheck) {
                                  "select 2", "transfer"));
     EXPECT_TRUE(view.runEnabled);
     EXPECT_TRUE(view.accelerateEnabled);
-    EXPECT_THAT(files.asked, IsEmpty());
+    ExpectQuietFill();
     EXPECT_EQ(Stored("APP_PATH"), "D:\\elsewhere\\eMule.exe");
 
     group.OnRunClient(); // the stored path, not the one just detected
@@ -236,7 +242,7 @@ TEST_F(RunGroupTest, StoredNameInOtherLetterCaseFindsItsRow) {
     group.FillClientCombo();
     EXPECT_EQ(group.m_clientRow, 2);
     EXPECT_EQ(view.current, 2);
-    EXPECT_THAT(messages.shown, IsEmpty());
+    ExpectQuietFill();
 }
 
 TEST_F(RunGroupTest, FirstClientRowIsFoundAfterTheSearchWraps) {

@@ -35,6 +35,8 @@
 #include <thread>
 #include <vector>
 
+using namespace fb;
+
 extern char** environ;
 
 namespace {

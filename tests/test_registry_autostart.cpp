@@ -35,11 +35,11 @@ std::string RunData(const std::string& dir) {
 
 class RegistryAutostartTest : public ::testing::Test {
 protected:
-    FileRegistry::Paths MakePaths() const { return RegistryPathsBelow(dir_.Path()); }
+    FileRegistry::Paths MakePaths() const { return RegistryPathsBelow(m_dir.Path()); }
     std::string EntryPath() const { return MakePaths().autostartDir + "/Flowbright.desktop"; }
 
     long SetRun(const std::string& data, std::uint32_t size) {
-        auto key = registry_.OpenKey(RegRoot::CurrentUser, kRunKey, true);
+        auto key = m_registry.OpenKey(RegRoot::CurrentUser, kRunKey, true);
         if (!key)
             return -1;
         return key->SetValue("Flowbright", reg::kSz,
@@ -50,7 +50,7 @@ protected:
     }
     // The value's bytes, or nothing when it is missing.
     std::optional<std::string> GetRun() {
-        auto key = registry_.OpenKey(RegRoot::CurrentUser, kRunKey, false);
+        auto key = m_registry.OpenKey(RegRoot::CurrentUser, kRunKey, false);
         if (!key)
             return std::nullopt;
         std::uint32_t size = 0;
@@ -76,8 +76,8 @@ protected:
         return {"<no Exec>"};
     }
 
-    TempDir dir_{"autostart"};
-    FileRegistry registry_{MakePaths()};
+    TempDir m_dir{"autostart"};
+    FileRegistry m_registry{MakePaths()};
 };
 
 } // namespace
@@ -148,10 +148,10 @@ TEST(RegistryCommandLine, ParsesExecLinesWrittenByOthers) {
 
 TEST_F(RegistryAutostartTest, RunKeyExistsOnAFreshSystem) {
     long error = -1;
-    EXPECT_NE(registry_.OpenKey(RegRoot::CurrentUser, kRunKey, true, &error), nullptr);
+    EXPECT_NE(m_registry.OpenKey(RegRoot::CurrentUser, kRunKey, true, &error), nullptr);
     EXPECT_EQ(error, reg::kSuccess);
-    EXPECT_NE(registry_.OpenKey(RegRoot::CurrentUser, "software\\microsoft", false), nullptr);
-    EXPECT_EQ(registry_.OpenKey(RegRoot::CurrentUser, kRunKey + "Once", false), nullptr);
+    EXPECT_NE(m_registry.OpenKey(RegRoot::CurrentUser, "software\\microsoft", false), nullptr);
+    EXPECT_EQ(m_registry.OpenKey(RegRoot::CurrentUser, kRunKey + "Once", false), nullptr);
     EXPECT_FALSE(GetRun().has_value());
     EXPECT_FALSE(std::filesystem::exists(MakePaths().store)); // opening wrote nothing
 }
@@ -170,13 +170,13 @@ TEST_F(RegistryAutostartTest, ValueExistsExactlyWhenTheEntryDoes) {
     // Exactly the bytes written, terminating zero included.
     EXPECT_EQ(GetRun(), data + '\0');
     // Present for the check mark: a query without type, data or size.
-    auto key = registry_.OpenKey(RegRoot::CurrentUser, kRunKey, false);
+    auto key = m_registry.OpenKey(RegRoot::CurrentUser, kRunKey, false);
     EXPECT_EQ(key->QueryValue("FLOWBRIGHT", nullptr, nullptr, nullptr), reg::kSuccess);
 
     // Never in the store.
     EXPECT_EQ(ReadFile(MakePaths().store).find("Flowbright.lnk"), std::string::npos);
 
-    auto writable = registry_.OpenKey(RegRoot::CurrentUser, kRunKey, true);
+    auto writable = m_registry.OpenKey(RegRoot::CurrentUser, kRunKey, true);
     EXPECT_EQ(writable->DeleteValue("Flowbright"), reg::kSuccess);
     EXPECT_FALSE(std::filesystem::exists(EntryPath()));
     EXPECT_FALSE(GetRun().has_value());
@@ -190,9 +190,9 @@ TEST_F(RegistryAutostartTest, ValueExistsExactlyWhenTheEntryDoes) {
 
 TEST_F(RegistryAutostartTest, LinkedEntryStaysALinkDanglingOrNot) {
     // An entry kept with the user's other dotfiles and linked in, before it was ever written.
-    std::filesystem::create_directories(dir_.File("dotfiles"));
+    std::filesystem::create_directories(m_dir.File("dotfiles"));
     std::filesystem::create_directories(MakePaths().autostartDir);
-    const std::string kept = dir_.File("dotfiles/Flowbright.desktop");
+    const std::string kept = m_dir.File("dotfiles/Flowbright.desktop");
     std::filesystem::create_symlink(kept, EntryPath());
     ASSERT_EQ(SetRun(RunData("/opt/a")), reg::kSuccess);
     EXPECT_TRUE(std::filesystem::is_symlink(EntryPath()));
@@ -224,7 +224,7 @@ TEST_F(RegistryAutostartTest, PathsWithBlanksAndQuotesRunThatPath) {
 }
 
 TEST_F(RegistryAutostartTest, OtherRunValuesStayInTheStore) {
-    auto key = registry_.OpenKey(RegRoot::CurrentUser, kRunKey, true);
+    auto key = m_registry.OpenKey(RegRoot::CurrentUser, kRunKey, true);
     ASSERT_NE(key, nullptr);
     const std::string other = "/usr/bin/other --background";
     ASSERT_EQ(key->SetValue("Other", reg::kSz, reinterpret_cast<const std::uint8_t*>(other.c_str()),
@@ -242,7 +242,7 @@ TEST_F(RegistryAutostartTest, WinesOwnRunValueDoesNotCount) {
         "WINE REGISTRY Version 2\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run] "
         "1\n\"Flowbright\"=\"\\\"C:\\\\old\\\\Flowbright.lnk\\\" -tray\"\n\"Other\"=\"x\"\n");
     EXPECT_FALSE(GetRun().has_value());
-    auto key = registry_.OpenKey(RegRoot::CurrentUser, kRunKey, true);
+    auto key = m_registry.OpenKey(RegRoot::CurrentUser, kRunKey, true);
     EXPECT_EQ(key->QueryValue("Other", nullptr, nullptr, nullptr), reg::kSuccess);
     EXPECT_EQ(key->DeleteValue("Flowbright"), reg::kFileNotFound);
 }
@@ -285,7 +285,7 @@ TEST_F(RegistryAutostartTest, DataThatCannotBeAnEntryIsRefused) {
     EXPECT_EQ(SetRun("\"\" -tray"), reg::kWriteFault);
     EXPECT_EQ(SetRun("\"/bad/\xFF\xFE/Flowbright.lnk\" -tray"), reg::kWriteFault);
     EXPECT_EQ(SetRun(std::string("\"/a\"\0 -tray", 11), 12), reg::kWriteFault);
-    auto key = registry_.OpenKey(RegRoot::CurrentUser, kRunKey, true);
+    auto key = m_registry.OpenKey(RegRoot::CurrentUser, kRunKey, true);
     const std::uint32_t number = 1;
     EXPECT_EQ(
         key->SetValue("Flowbright", reg::kDword, reinterpret_cast<const std::uint8_t*>(&number), 4),
@@ -301,8 +301,8 @@ TEST_F(RegistryAutostartTest, DesktopLaunchRunsThePathWithItsArgument) {
     // GLib's launcher reads the entry as a desktop would at log-in.
     if (::access("/usr/bin/gio", X_OK) != 0)
         GTEST_SKIP() << "gio is not installed";
-    const std::string dir = dir_.File("My \"Odd\" $Dir `x`");
-    const std::string output = dir_.File("launched.txt");
+    const std::string dir = m_dir.File("My \"Odd\" $Dir `x`");
+    const std::string output = m_dir.File("launched.txt");
     const std::string program = dir + "/Flowbright.lnk";
     WriteFile(program, "#!/bin/sh\nfor a in \"$0\" \"$@\"; do printf '%s\\n' \"$a\"; done > \"" +
                            output + ".part\"\nmv \"" + output + ".part\" \"" + output + "\"\n");

@@ -55,7 +55,7 @@ std::vector<std::uint8_t> Sz(const std::string& text) {
 
 class RegistryStore : public ::testing::Test {
 protected:
-    FileRegistry::Paths MakePaths() const { return RegistryPathsBelow(dir_.Path()); }
+    FileRegistry::Paths MakePaths() const { return RegistryPathsBelow(m_dir.Path()); }
     std::unique_ptr<FileRegistry> MakeRegistry(std::shared_ptr<FileOps> ops = nullptr) {
         return std::make_unique<FileRegistry>(MakePaths(), std::move(ops));
     }
@@ -89,8 +89,19 @@ protected:
         if (!system.empty())
             WriteFile(MakePaths().winePrefix + "/system.reg", ReadFile(SourceFile(system)));
     }
+    // DC++ stands in both views of the 64-bit prefix, Ares in its 32-bit view only: what the
+    // machine root shows of them tells which view is read first.
+    void ExpectDcAndAres(IRegistry& registry, const std::string& dcFolder,
+                         const std::string& aresUninstaller) {
+        EXPECT_EQ(GetString(registry, RegRoot::LocalMachine, "SOFTWARE\\DC++", "Install_Dir"),
+                  dcFolder);
+        EXPECT_EQ(GetString(registry, RegRoot::LocalMachine,
+                            "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ares",
+                            "UninstallString"),
+                  aresUninstaller);
+    }
 
-    TempDir dir_{"registry"};
+    TempDir m_dir{"registry"};
 };
 
 // A write whose n-th step fails: 0 open of the temporary file, 1 write, 2 fsync, 3 close,
@@ -146,7 +157,7 @@ private:
 class CrashingOps : public FileOps {
 public:
     explicit CrashingOps(int step)
-        : step_(step) {}
+        : m_step(step) {}
     int Open(const std::string& path, int flags, mode_t mode) override {
         Maybe(0);
         return FileOps::Open(path, flags, mode);
@@ -171,10 +182,10 @@ public:
 
 private:
     void Maybe(int step) {
-        if (step == step_)
+        if (step == m_step)
             ::kill(::getpid(), SIGKILL);
     }
-    int step_;
+    int m_step;
 };
 
 } // namespace
@@ -335,7 +346,7 @@ TEST_F(RegistryStore, NewStoreIsPrivateAndSymlinkedStoreStaysALink) {
     EXPECT_EQ(info.st_mode & 0777, 0700U);
 
     // A store kept elsewhere (a dotfiles checkout) and linked in: the link survives writes.
-    const std::string elsewhere = dir_.File("dotfiles/registry.reg");
+    const std::string elsewhere = m_dir.File("dotfiles/registry.reg");
     WriteFile(elsewhere, ReadFile(MakePaths().store));
     std::filesystem::remove(MakePaths().store);
     std::filesystem::create_symlink(elsewhere, MakePaths().store);
@@ -420,14 +431,9 @@ TEST_F(RegistryStore, MachineKeysAreReadOnly) {
 TEST_F(RegistryStore, SixtyFourBitPrefixShowsThirtyTwoBitViewFirst) {
     InstallWine("", "system64.reg");
     auto registry = MakeRegistry();
-    // In both views: the 32-bit one.
-    EXPECT_EQ(GetString(*registry, RegRoot::LocalMachine, "SOFTWARE\\DC++", "Install_Dir"),
-              "C:\\Program Files (x86)\\DC++");
-    // Only in the 32-bit view.
-    EXPECT_EQ(GetString(*registry, RegRoot::LocalMachine,
-                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ares",
-                        "UninstallString"),
-              "\"C:\\Program Files (x86)\\Ares\\uninstall.exe\"");
+    // DC++ in both views: the 32-bit one; Ares, only in the 32-bit view.
+    ExpectDcAndAres(*registry, "C:\\Program Files (x86)\\DC++",
+                    "\"C:\\Program Files (x86)\\Ares\\uninstall.exe\"");
     // Only in the 64-bit view.
     EXPECT_EQ(GetString(*registry, RegRoot::LocalMachine, "Software\\LimeWire", "InstallDir"),
               "C:\\Program Files\\LimeWire");
@@ -440,12 +446,7 @@ TEST_F(RegistryStore, SixtyFourBitPrefixShowsThirtyTwoBitViewFirst) {
 TEST_F(RegistryStore, ThirtyTwoBitPrefixHasNoSecondView) {
     InstallWine("", "system32.reg");
     auto registry = MakeRegistry();
-    EXPECT_EQ(GetString(*registry, RegRoot::LocalMachine, "SOFTWARE\\DC++", "Install_Dir"),
-              "C:\\Program Files\\DC++ (64-bit)");
-    EXPECT_EQ(GetString(*registry, RegRoot::LocalMachine,
-                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Ares",
-                        "UninstallString"),
-              "<missing>");
+    ExpectDcAndAres(*registry, "C:\\Program Files\\DC++ (64-bit)", "<missing>");
 }
 
 TEST_F(RegistryStore, WineHivesAreReadFreshAfterWineReplacesThem) {
@@ -804,10 +805,10 @@ public:
         int release[2];
         if (::pipe(ready) != 0 || ::pipe(release) != 0)
             throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ < 0)
+        m_pid = ::fork();
+        if (m_pid < 0)
             throw std::runtime_error("fork");
-        if (pid_ == 0) {
+        if (m_pid == 0) {
             ::close(ready[0]);
             ::close(release[1]);
             const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
@@ -820,7 +821,7 @@ public:
         }
         ::close(ready[1]);
         ::close(release[0]);
-        release_ = release[1];
+        m_release = release[1];
         char byte = 0;
         const bool locked = ::read(ready[0], &byte, 1) == 1;
         ::close(ready[0]);
@@ -832,16 +833,16 @@ public:
     LockHolder& operator=(const LockHolder&) = delete;
 
     void Release() {
-        if (pid_ <= 0)
+        if (m_pid <= 0)
             return;
-        ::close(release_);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+        ::close(m_release);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
     }
 
 private:
-    pid_t pid_ = -1;
-    int release_ = -1;
+    pid_t m_pid = -1;
+    int m_release = -1;
 };
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -942,8 +943,8 @@ TEST_F(RegistryStore, ReusedStoreStillSeesAnotherCopysWrite) {
 // ---- Files the user arranged -----------------------------------------------------------------
 
 TEST_F(RegistryStore, DanglingLinkedStoreIsWrittenThroughAndStaysALink) {
-    const std::string elsewhere = dir_.File("dotfiles/registry.reg");
-    std::filesystem::create_directories(dir_.File("dotfiles"));
+    const std::string elsewhere = m_dir.File("dotfiles/registry.reg");
+    std::filesystem::create_directories(m_dir.File("dotfiles"));
     std::filesystem::create_directories(DirectoryOf(MakePaths().store));
     std::filesystem::create_symlink("../../dotfiles/registry.reg", MakePaths().store);
     auto registry = MakeRegistry();
@@ -954,10 +955,10 @@ TEST_F(RegistryStore, DanglingLinkedStoreIsWrittenThroughAndStaysALink) {
     // A link into a directory that is not there is not replaced by a file either.
     std::filesystem::remove(MakePaths().store);
     std::filesystem::remove(elsewhere);
-    std::filesystem::create_symlink(dir_.File("gone/registry.reg"), MakePaths().store);
+    std::filesystem::create_symlink(m_dir.File("gone/registry.reg"), MakePaths().store);
     EXPECT_NE(SetString(*registry, RegRoot::CurrentUser, kOptionKey, "B", "2"), reg::kSuccess);
     EXPECT_TRUE(std::filesystem::is_symlink(MakePaths().store));
-    EXPECT_FALSE(std::filesystem::exists(dir_.File("gone")));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("gone")));
 }
 
 TEST_F(RegistryStore, ReadOnlyStoreIsNotRewritten) {
@@ -980,33 +981,32 @@ TEST_F(RegistryStore, ReadOnlyStoreIsNotRewritten) {
 // ---- Where the files are ---------------------------------------------------------------------
 
 TEST(RegistryPaths, DefaultPathsFollowTheEnvironment) {
-    {
-        EnvGuard config("XDG_CONFIG_HOME", "/cfg/");
-        EnvGuard home("HOME", "/home/someone");
-        EnvGuard prefix("WINEPREFIX", "/games/prefix");
-        const auto paths = FileRegistry::DefaultPaths();
-        EXPECT_EQ(paths.store, "/cfg/flowbright/registry.reg");
-        EXPECT_EQ(paths.lock, "/cfg/flowbright/registry.reg.lock");
-        EXPECT_EQ(paths.winePrefix, "/games/prefix");
-        EXPECT_EQ(paths.autostartDir, "/cfg/autostart");
-    }
-    {
-        EnvGuard config("XDG_CONFIG_HOME", nullptr);
-        EnvGuard home("HOME", "/home/someone");
-        EnvGuard prefix("WINEPREFIX", nullptr);
-        const auto paths = FileRegistry::DefaultPaths();
-        EXPECT_EQ(paths.store, "/home/someone/.config/flowbright/registry.reg");
-        EXPECT_EQ(paths.winePrefix, "/home/someone/.wine");
-        EXPECT_EQ(paths.autostartDir, "/home/someone/.config/autostart");
-    }
-    {
+    struct Case {
+        const char* config; // XDG_CONFIG_HOME; nullptr: not set
+        const char* prefix; // WINEPREFIX; nullptr: not set
+        std::string store;
+        std::string winePrefix;
+        std::string autostartDir;
+    };
+    const std::string home = "/home/someone";
+    const Case cases[] = {
+        {"/cfg/", "/games/prefix", "/cfg/flowbright/registry.reg", "/games/prefix",
+         "/cfg/autostart"},
+        {nullptr, nullptr, home + "/.config/flowbright/registry.reg", home + "/.wine",
+         home + "/.config/autostart"},
         // Relative and empty settings are ignored, as the XDG rules say.
-        EnvGuard config("XDG_CONFIG_HOME", "relative/config");
-        EnvGuard home("HOME", "/home/someone");
-        EnvGuard prefix("WINEPREFIX", "");
+        {"relative/config", "", home + "/.config/flowbright/registry.reg", home + "/.wine",
+         home + "/.config/autostart"},
+    };
+    for (const Case& c : cases) {
+        EnvGuard config("XDG_CONFIG_HOME", c.config);
+        EnvGuard homeVariable("HOME", home);
+        EnvGuard prefix("WINEPREFIX", c.prefix);
         const auto paths = FileRegistry::DefaultPaths();
-        EXPECT_EQ(paths.store, "/home/someone/.config/flowbright/registry.reg");
-        EXPECT_EQ(paths.winePrefix, "/home/someone/.wine");
+        EXPECT_EQ(paths.store, c.store);
+        EXPECT_EQ(paths.lock, c.store + ".lock");
+        EXPECT_EQ(paths.winePrefix, c.winePrefix);
+        EXPECT_EQ(paths.autostartDir, c.autostartDir);
     }
     {
         EnvGuard config("XDG_CONFIG_HOME", nullptr);

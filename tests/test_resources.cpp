@@ -5,6 +5,8 @@
 
 #include <set>
 
+using namespace fb;
+
 TEST(Resources, MainDialogControlsAreUniqueAndInsideTheDialog) {
     const auto& dialog = res::MainDialog();
     EXPECT_EQ(dialog.width, 269);

@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 
+using namespace fb;
+
 namespace {
 
 namespace fs = std::filesystem;

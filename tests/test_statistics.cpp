@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+using namespace fb;
 using fb::fakes::FakeConnectionState;
 
 namespace {

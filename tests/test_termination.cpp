@@ -15,6 +15,8 @@
 
 #include <csignal>
 
+using namespace fb;
+
 namespace {
 
 ::testing::Environment* const kQtApp =

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+using namespace fb;
+
 namespace {
 
 using fb::TrayMenuEntry;
@@ -601,16 +603,21 @@ protected:
     }
     ~HideTest() override { QTRY_COMPARE_WITH_TIMEOUT(Flights(), 0, 2000); }
 
-    // Hiding to a tray that cannot take the window minimises it, without a flight, so that the
-    // user can always get it back; restoring brings it back on the screen.
-    void ExpectHidingMinimises(bool forceAnimation) {
+    // Hides the window and restores it, neither with a flight: hiding either hides it (to a
+    // tray that can take it) or minimises it (so that the user can always get it back);
+    // restoring brings it back on the screen.
+    void ExpectHideAndRestoreWithoutFlight(bool forceAnimation, bool minimises) {
         HideWindowToTray(&widget, forceAnimation, &tray);
-        EXPECT_FALSE(widget.isHidden());
-        EXPECT_TRUE(widget.isMinimized());
+        EXPECT_EQ(widget.isHidden(), !minimises);
+        EXPECT_EQ(widget.isMinimized(), minimises);
         EXPECT_EQ(Flights(), 0);
         RestoreWindowFromTray(&widget, false, &tray);
         EXPECT_TRUE(widget.isVisible());
         EXPECT_FALSE(widget.isMinimized());
+        EXPECT_EQ(Flights(), 0);
+    }
+    void ExpectHidingMinimises(bool forceAnimation) {
+        ExpectHideAndRestoreWithoutFlight(forceAnimation, true);
     }
 
     QWidget widget;
@@ -618,14 +625,7 @@ protected:
 
 TEST_F(HideTest, HidesAndRestoresWithoutAnimationWhenTheDesktopHasNone) {
     ASSERT_TRUE(SetUpShown());
-    HideWindowToTray(&widget, false, &tray);
-    EXPECT_TRUE(widget.isHidden());
-    EXPECT_FALSE(widget.isMinimized());
-    EXPECT_EQ(Flights(), 0);
-
-    RestoreWindowFromTray(&widget, false, &tray);
-    EXPECT_TRUE(widget.isVisible());
-    EXPECT_EQ(Flights(), 0);
+    ExpectHideAndRestoreWithoutFlight(false, false);
 }
 
 TEST_F(HideTest, WithoutNotificationAreaHidingMinimisesInstead) {

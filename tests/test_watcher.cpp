@@ -12,6 +12,8 @@
 #include <memory>
 #include <random>
 
+using namespace fb;
+
 namespace {
 
 using Factory = fb::fakes::FakePacketSocketFactory;

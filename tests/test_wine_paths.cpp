@@ -136,10 +136,11 @@ TEST_F(WinePrefixTest, WildcardsAndOtherForbiddenCharactersNeverMatch) {
 }
 
 TEST_F(WinePrefixTest, UncRootedAndDriveRelativePathsAreNotFound) {
-    EXPECT_FALSE(Exists("\\\\server\\share\\eMule.exe"));
-    EXPECT_FALSE(Exists("\\\\?\\C:\\Program Files\\eMule\\eMule.exe"));
-    EXPECT_FALSE(Exists("\\Program Files\\eMule\\eMule.exe"));
-    EXPECT_FALSE(Exists("C:Program Files\\eMule\\eMule.exe"));
+    for (const char* path :
+         {"\\\\server\\share\\eMule.exe", "\\\\?\\C:\\Program Files\\eMule\\eMule.exe",
+          "\\Program Files\\eMule\\eMule.exe", "C:Program Files\\eMule\\eMule.exe"}) {
+        EXPECT_FALSE(Exists(path)) << path;
+    }
 }
 
 TEST_F(WinePrefixTest, DanglingLinkAtTheEndIsAnEntry) {

@@ -7,6 +7,8 @@
 
 #include <QLabel>
 
+namespace fb {
+
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent) {
     const res::DialogTemplate& dialog = res::AboutDialog();
@@ -35,3 +37,5 @@ CAboutDlg::CAboutDlg(QWidget* parent)
         }
     }
 }
+
+} // namespace fb

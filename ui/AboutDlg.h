@@ -3,6 +3,8 @@
 
 #include <QDialog>
 
+namespace fb {
+
 // The About dialog: the version and an OK button.
 class CAboutDlg : public QDialog {
     Q_OBJECT
@@ -10,3 +12,5 @@ class CAboutDlg : public QDialog {
 public:
     explicit CAboutDlg(QWidget* parent = nullptr);
 };
+
+} // namespace fb

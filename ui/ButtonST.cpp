@@ -15,6 +15,8 @@
 
 #include <algorithm>
 
+namespace fb {
+
 namespace {
 
 // A tip window that looks like the desktop's own tooltips.
@@ -194,3 +196,5 @@ void CButtonST::keyPressEvent(QKeyEvent* event) {
     }
     QPushButton::keyPressEvent(event);
 }
+
+} // namespace fb

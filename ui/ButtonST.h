@@ -8,6 +8,8 @@
 class QLabel;
 class QTimer;
 
+namespace fb {
+
 // A push button that carries a tooltip, shown while the mouse rests on the button, and that
 // counts the second click of a double-click as an ordinary press. It draws exactly as the
 // standard push button. As in Windows dialogs, Return on a focused push button presses it.
@@ -58,3 +60,5 @@ private:
     QString m_tipText;
     QRect m_toolRect;
 };
+
+} // namespace fb

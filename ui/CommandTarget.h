@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace fb {
+
 // The state of one menu item while it is offered to a command-update handler. A handler may
 // set the check mark or the enable state, or remove the item from its menu.
 class CCmdUI {
@@ -28,8 +30,6 @@ public:
     // has no handler for it; the item is then left as it is.
     virtual bool OnUpdateCommand(CCmdUI& item) = 0;
 };
-
-namespace fb {
 
 // Offers every item of a pop-up menu that is about to open to the target's command-update
 // handlers: separators are skipped, an entry that opens a submenu is offered with the id of

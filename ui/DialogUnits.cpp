@@ -4,6 +4,8 @@
 #include <QFont>
 #include <QFontMetrics>
 
+namespace fb {
+
 namespace {
 
 // MulDiv: a * b / c rounded to nearest, halves away from zero.
@@ -50,3 +52,5 @@ QRect DialogUnits::Rect(int x, int y, int width, int height) const {
     // Position and size are each converted on their own, as dialog templates are.
     return QRect(X(x), Y(y), X(width), Y(height));
 }
+
+} // namespace fb

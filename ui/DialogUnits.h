@@ -7,6 +7,8 @@
 
 class QFont;
 
+namespace fb {
+
 // Converts dialog-template units to pixels with the base units of the dialog's font, as dialog
 // templates are laid out: x * baseX / 4 and y * baseY / 8, rounded to nearest.
 class DialogUnits {
@@ -40,3 +42,5 @@ private:
     int m_baseX;
     int m_baseY;
 };
+
+} // namespace fb

@@ -8,6 +8,8 @@
 #include <QPalette>
 #include <qdrawutil.h>
 
+namespace fb {
+
 namespace {
 
 // Width of the sunken edge around the client area, per side.
@@ -26,7 +28,7 @@ QAccessibleInterface* AccessibleChart(const QString& className, QObject* object)
 
 } // namespace
 
-CHistogramCtrl::CHistogramCtrl(fb::HistogramDrawing drawing)
+CHistogramCtrl::CHistogramCtrl(HistogramDrawing drawing)
     : m_core(drawing) {
     static const bool chartRole = (QAccessible::installFactory(AccessibleChart), true);
     static_cast<void>(chartRole);
@@ -99,3 +101,5 @@ void CHistogramCtrl::paintEvent(QPaintEvent* event) {
                          palette().color(QPalette::Window));
     }
 }
+
+} // namespace fb

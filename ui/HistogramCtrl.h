@@ -11,15 +11,17 @@
 
 class QPaintEvent;
 
+namespace fb {
+
 // The acceleration graph of the main window: two scrolling line plots over a grid, drawn by
-// fb::HistogramCore into an off-screen image that the paint handler copies inside a 2-pixel
+// HistogramCore into an off-screen image that the paint handler copies inside a 2-pixel
 // sunken edge. A timer of its own turns the values added since the last tick into one point per
 // series and redraws the image.
 class CHistogramCtrl : public QWidget {
     Q_OBJECT
 
 public:
-    explicit CHistogramCtrl(fb::HistogramDrawing drawing = fb::HistogramDrawing::Direct);
+    explicit CHistogramCtrl(HistogramDrawing drawing = HistogramDrawing::Direct);
 
     // Becomes a child of parent at rect (parent coordinates), builds the first image of the client
     // size (rect minus the edge) and starts the timer at 500 ms. Fails when called twice or when
@@ -41,6 +43,8 @@ protected:
 
 private:
     int m_updatePeriod = 0;
-    fb::HistogramCore m_core;
+    HistogramCore m_core;
     QTimer m_timer;
 };
+
+} // namespace fb

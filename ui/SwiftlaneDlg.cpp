@@ -31,6 +31,8 @@
 #include <utility>
 #include <vector>
 
+namespace fb {
+
 namespace {
 
 constexpr int kScMinimize = 0xF020;
@@ -202,7 +204,7 @@ std::string HelpPageAddress(const std::string& moduleFileName) {
 
 } // namespace
 
-CSwiftlaneDlg::CSwiftlaneDlg(const fb::Platform& platform, std::atomic<std::int32_t>& modeFlag,
+CSwiftlaneDlg::CSwiftlaneDlg(const Platform& platform, std::atomic<std::int32_t>& modeFlag,
                              QWidget* parent)
     : QDialog(parent)
     , m_platform(platform)
@@ -361,7 +363,7 @@ bool CSwiftlaneDlg::OnInitDialog() {
 bool CSwiftlaneDlg::LoadAdapters() {
     if (m_adapters.LoadInterfaceTable() == CAdapterList::LoadResult::FacilityMissing) {
         m_platform.messageBox->Show("Error loading Iphlpapi.dll", std::string(product::kName),
-                                    fb::kMbOk);
+                                    kMbOk);
         EndDialog(kResultTableMissing);
         return false;
     }
@@ -417,7 +419,7 @@ void CSwiftlaneDlg::OnStatisticsTimer() {
     UpdateData(true);
     m_durationText = m_runningDuration.Tick();
     UpdateData(false);
-    const fb::IfCounters row = m_adapters.ReadSelectedRow(m_selectedAdapter);
+    const IfCounters row = m_adapters.ReadSelectedRow(m_selectedAdapter);
     m_statistics.Update(row, *m_platform.connection);
     UpdateData(false);
 }
@@ -651,8 +653,7 @@ void CSwiftlaneDlg::OnOpenPage(int command) {
     default:
         return;
     }
-    m_platform.shell->Execute(open ? "open" : "", address, "", "",
-                              open ? fb::kSwShowNormal : fb::kSwShow);
+    m_platform.shell->Execute(open ? "open" : "", address, "", "", open ? kSwShowNormal : kSwShow);
 }
 
 void CSwiftlaneDlg::OnTrayNotification(int iconId, int mouseMessage) {
@@ -731,3 +732,5 @@ void CSwiftlaneDlg::EnableAccelerateButton(bool enable) {
 void CSwiftlaneDlg::TransferTexts() {
     UpdateData(false);
 }
+
+} // namespace fb

@@ -27,6 +27,8 @@ class QComboBox;
 class QLabel;
 class QMenu;
 
+namespace fb {
+
 // The main window: the run group, the accelerate and Quit buttons, the statistics, the adapter
 // choice and the acceleration graph. It is the view of the display-free pieces it owns (the
 // throughput sampler, accelerate mode, the statistics and duration texts, the run group): its
@@ -41,7 +43,7 @@ public:
     static constexpr int kResultTableMissing = 1;
     static constexpr int kResultQuit = 2;
 
-    CSwiftlaneDlg(const fb::Platform& platform, std::atomic<std::int32_t>& modeFlag,
+    CSwiftlaneDlg(const Platform& platform, std::atomic<std::int32_t>& modeFlag,
                   QWidget* parent = nullptr);
     ~CSwiftlaneDlg() override;
 
@@ -110,7 +112,7 @@ private:
     void EnableAccelerateButton(bool enable) override;
     void TransferTexts() override;
 
-    fb::Platform m_platform;
+    Platform m_platform;
 
     QIcon m_hIcon;
     bool m_runAtStartup = false;
@@ -153,3 +155,5 @@ private:
     // tray or from the taskbar.
     bool m_graphPausedByClose = false;
 };
+
+} // namespace fb

@@ -67,10 +67,6 @@ std::optional<std::vector<TrayMenuEntry>> LoadTrayPopup(unsigned iconId) {
 
 } // namespace
 
-} // namespace fb
-
-using namespace fb;
-
 CSystemTray::CSystemTray(ITrayHost& host, ICommandTarget* mainWindow, QObject* parent)
     : QObject(parent)
     , m_host(host)
@@ -296,3 +292,5 @@ void RestoreWindowFromTray(QWidget* window, bool forceAnimation, CSystemTray* tr
     }
     ShowRestored(window);
 }
+
+} // namespace fb

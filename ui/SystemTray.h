@@ -28,8 +28,6 @@ std::string TruncateTip(std::string_view text, std::size_t maxBytes = kMaxTipByt
 // program has no such menu. Menu 129 holds the pop-up "Settings" of the tray icon.
 std::optional<std::vector<TrayMenuEntry>> LoadMenuResource(unsigned id);
 
-} // namespace fb
-
 // The program's icon in the notification area: adds and removes it, shows its pop-up menu,
 // adds it again when the notification area comes back, and keeps track of the window hidden
 // in it. All of it runs on the user-interface thread. The host must outlive the manager.
@@ -39,7 +37,7 @@ class CSystemTray : public QObject {
 public:
     // `mainWindow` receives the menu commands while no other command target is set; without
     // one, the parent given to Setup does, when it is a command target.
-    explicit CSystemTray(fb::ITrayHost& host, ICommandTarget* mainWindow = nullptr,
+    explicit CSystemTray(ITrayHost& host, ICommandTarget* mainWindow = nullptr,
                          QObject* parent = nullptr);
     ~CSystemTray() override;
 
@@ -76,7 +74,7 @@ public:
 
     // Called with the pop-up just before it opens; a derived class may add, remove or check
     // items here. The base version does nothing.
-    virtual void AdjustTrayMenu(std::vector<fb::TrayMenuEntry>& menu);
+    virtual void AdjustTrayMenu(std::vector<TrayMenuEntry>& menu);
 
     // The notification area reports: (re)appearance ("TaskbarCreated"), disappearance, and
     // a change of the desktop's work area.
@@ -89,12 +87,12 @@ public:
     bool CanHideToTray() const { return m_enabled && !m_removed && m_host.Available(); }
 
     // The screen rectangle of the icon area, and whether the desktop animates windows.
-    fb::TrayRect LocateTrayArea() const;
+    TrayRect LocateTrayArea() const;
     bool SystemAnimatesWindows() const;
 
 Q_SIGNALS:
     // The callback message for the parent given to Setup: `iconId` is the icon's id (wParam),
-    // `mouseMessage` the mouse message (lParam: fb::kWmRButtonUp, fb::kWmLButtonDblClk).
+    // `mouseMessage` the mouse message (lParam: kWmRButtonUp, kWmLButtonDblClk).
     void TrayMessage(int iconId, int mouseMessage);
 
     // The notification area went away while a window was hidden in it: the window has been
@@ -108,10 +106,10 @@ private:
     void OnMouse(unsigned iconId, unsigned mouseMessage);
     bool AddIcon();
 
-    fb::ITrayHost& m_host;
+    ITrayHost& m_host;
     ICommandTarget* m_mainWindow;
     QPointer<QObject> m_parent;
-    fb::TrayIconData m_data;
+    TrayIconData m_data;
     bool m_enabled = false;
     bool m_hidden = true;
     bool m_removed = true;
@@ -134,3 +132,5 @@ void HideWindowToTray(QWidget* window, bool forceAnimation, CSystemTray* tray);
 // frame flies from the icon area to it when the desktop animates windows or
 // `forceAnimation` is set. A minimised window is restored as well.
 void RestoreWindowFromTray(QWidget* window, bool forceAnimation, CSystemTray* tray);
+
+} // namespace fb

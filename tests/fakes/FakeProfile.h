@@ -47,7 +47,7 @@ public:
     // Test setup and inspection.
     void Set(const std::string& file, const std::string& section, const std::string& key,
              const std::string& value) {
-        Section& target = SectionOf(files_[file], section);
+        Section& target = SectionOf(m_files[file], section);
         for (Entry& entry : target.entries) {
             if (Fold(entry.key) == Fold(key)) {
                 entry.value = value;
@@ -58,8 +58,8 @@ public:
     }
     std::optional<std::string> Get(const std::string& file, const std::string& section,
                                    const std::string& key) const {
-        auto found = files_.find(file);
-        if (found == files_.end())
+        auto found = m_files.find(file);
+        if (found == m_files.end())
             return std::nullopt;
         for (const Section& candidate : found->second) {
             if (Fold(candidate.name) != Fold(section))
@@ -72,12 +72,12 @@ public:
         }
         return std::nullopt;
     }
-    bool HasFile(const std::string& file) const { return files_.count(file) != 0; }
+    bool HasFile(const std::string& file) const { return m_files.count(file) != 0; }
     // The file as text: "[section]" lines, each followed by its "key=value" lines.
     std::string Text(const std::string& file) const {
         std::string text;
-        auto found = files_.find(file);
-        if (found == files_.end())
+        auto found = m_files.find(file);
+        if (found == m_files.end())
             return text;
         for (const Section& section : found->second) {
             text += "[" + section.name + "]\n";
@@ -132,7 +132,7 @@ public:
         if (failWrites || file.empty() || keys.empty())
             return false;
         if (!HasFile(file) && HasFile(startFrom))
-            files_[file] = files_[startFrom];
+            m_files[file] = m_files[startFrom];
         bool all = true;
         for (const ProfileWrite& write : keys) {
             if (write.section.empty() || write.key.empty())
@@ -159,7 +159,7 @@ private:
         return file.back();
     }
 
-    std::map<std::string, File> files_;
+    std::map<std::string, File> m_files;
 };
 
 } // namespace fb::fakes

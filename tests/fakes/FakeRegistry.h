@@ -36,21 +36,21 @@ public:
                    const std::string& text) {
         Value value{reg::kSz, std::vector<std::uint8_t>(text.begin(), text.end())};
         value.data.push_back(0);
-        keys_[KeyId(root, path)][Fold(name)] = value;
+        m_keys[KeyId(root, path)][Fold(name)] = value;
     }
     void SetDword(RegRoot root, const std::string& path, const std::string& name,
                   std::uint32_t number) {
         Value value{reg::kDword, std::vector<std::uint8_t>(4)};
         std::memcpy(value.data.data(), &number, 4);
-        keys_[KeyId(root, path)][Fold(name)] = value;
+        m_keys[KeyId(root, path)][Fold(name)] = value;
     }
-    void AddKey(RegRoot root, const std::string& path) { keys_[KeyId(root, path)]; }
+    void AddKey(RegRoot root, const std::string& path) { m_keys[KeyId(root, path)]; }
     bool HasKey(RegRoot root, const std::string& path) const {
-        return keys_.count(KeyId(root, path)) != 0;
+        return m_keys.count(KeyId(root, path)) != 0;
     }
     const Value* Find(RegRoot root, const std::string& path, const std::string& name) const {
-        auto key = keys_.find(KeyId(root, path));
-        if (key == keys_.end())
+        auto key = m_keys.find(KeyId(root, path));
+        if (key == m_keys.end())
             return nullptr;
         auto value = key->second.find(Fold(name));
         return value == key->second.end() ? nullptr : &value->second;
@@ -79,7 +79,7 @@ public:
 
     std::unique_ptr<IRegKey> OpenKey(RegRoot root, const std::string& path, bool,
                                      long* error) override {
-        if (failOpen || keys_.count(KeyId(root, path)) == 0) {
+        if (failOpen || m_keys.count(KeyId(root, path)) == 0) {
             if (error)
                 *error = reg::kFileNotFound;
             return nullptr;
@@ -96,7 +96,7 @@ public:
                 *error = reg::kAccessDenied;
             return nullptr;
         }
-        keys_[KeyId(root, path)];
+        m_keys[KeyId(root, path)];
         if (error)
             *error = reg::kSuccess;
         return std::make_unique<Key>(*this, KeyId(root, path));
@@ -106,12 +106,12 @@ private:
     class Key : public IRegKey {
     public:
         Key(FakeRegistry& owner, std::string id)
-            : owner_(owner)
-            , id_(std::move(id)) {}
+            : m_owner(owner)
+            , m_id(std::move(id)) {}
 
         long QueryValue(const std::string& name, std::uint32_t* type, std::uint8_t* data,
                         std::uint32_t* size) override {
-            auto& values = owner_.keys_[id_];
+            auto& values = m_owner.m_keys[m_id];
             auto found = values.find(Fold(name));
             if (found == values.end())
                 return reg::kFileNotFound;
@@ -135,34 +135,34 @@ private:
 
         long SetValue(const std::string& name, std::uint32_t type, const std::uint8_t* data,
                       std::uint32_t size) override {
-            if (owner_.failSet)
+            if (m_owner.failSet)
                 return reg::kAccessDenied;
-            ++owner_.writes;
-            owner_.keys_[id_][Fold(name)] =
+            ++m_owner.writes;
+            m_owner.m_keys[m_id][Fold(name)] =
                 Value{type, std::vector<std::uint8_t>(data, data + size)};
             return reg::kSuccess;
         }
 
         // One write for the whole set, as the file store makes it.
         long SetValues(const std::vector<RegValueWrite>& values) override {
-            if (owner_.failSet)
+            if (m_owner.failSet)
                 return reg::kAccessDenied;
-            ++owner_.writes;
+            ++m_owner.writes;
             for (const auto& value : values)
-                owner_.keys_[id_][Fold(value.name)] = Value{value.type, value.data};
+                m_owner.m_keys[m_id][Fold(value.name)] = Value{value.type, value.data};
             return reg::kSuccess;
         }
 
         long DeleteValue(const std::string& name) override {
-            return owner_.keys_[id_].erase(Fold(name)) ? reg::kSuccess : reg::kFileNotFound;
+            return m_owner.m_keys[m_id].erase(Fold(name)) ? reg::kSuccess : reg::kFileNotFound;
         }
 
     private:
-        FakeRegistry& owner_;
-        std::string id_;
+        FakeRegistry& m_owner;
+        std::string m_id;
     };
 
-    std::map<std::string, std::map<std::string, Value>> keys_;
+    std::map<std::string, std::map<std::string, Value>> m_keys;
 };
 
 } // namespace fb::fakes

@@ -49,26 +49,27 @@ public:
         return false;
     }
     bool Listening() const {
-        return events_.mouse || events_.hostAppeared || events_.hostLost || events_.workAreaChanged;
+        return m_events.mouse || m_events.hostAppeared || m_events.hostLost ||
+               m_events.workAreaChanged;
     }
 
     // The desktop's reports.
     void Click(unsigned iconId, unsigned mouseMessage) {
-        if (events_.mouse)
-            events_.mouse(iconId, mouseMessage);
+        if (m_events.mouse)
+            m_events.mouse(iconId, mouseMessage);
     }
     void HostAppears() {
-        if (events_.hostAppeared)
-            events_.hostAppeared();
+        if (m_events.hostAppeared)
+            m_events.hostAppeared();
     }
     void HostGoes() {
         shownIcons.clear();
-        if (events_.hostLost)
-            events_.hostLost();
+        if (m_events.hostLost)
+            m_events.hostLost();
     }
     void WorkAreaChanges() {
-        if (events_.workAreaChanged)
-            events_.workAreaChanged();
+        if (m_events.workAreaChanged)
+            m_events.workAreaChanged();
     }
 
     // ITrayHost
@@ -99,7 +100,7 @@ public:
         }
         return false;
     }
-    void SetEvents(TrayHostEvents events) override { events_ = std::move(events); }
+    void SetEvents(TrayHostEvents events) override { m_events = std::move(events); }
     std::optional<TrayRect> IconGeometry(unsigned) override { return iconGeometry; }
     TrayRect WorkArea() override { return workArea; }
     TrayRect ScreenArea() override { return screenArea; }
@@ -119,7 +120,7 @@ private:
         return count;
     }
 
-    TrayHostEvents events_;
+    TrayHostEvents m_events;
 };
 
 } // namespace fb::fakes

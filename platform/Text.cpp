@@ -107,4 +107,27 @@ std::size_t Utf8PrefixBytes(std::string_view text, std::size_t chars) {
     return pos;
 }
 
+std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
+    while (pos < text.size() && IsBlank(text[pos]))
+        ++pos;
+    return pos;
+}
+
+void TakeBackslashRun(std::string_view text, std::size_t& pos, std::string& out) {
+    std::size_t count = 0;
+    while (pos < text.size() && text[pos] == '\\') {
+        ++count;
+        ++pos;
+    }
+    if (pos >= text.size() || text[pos] != '"') {
+        out.append(count, '\\');
+        return;
+    }
+    out.append(count / 2, '\\');
+    if (count % 2 == 1) {
+        out.push_back('"');
+        ++pos;
+    }
+}
+
 } // namespace fb

@@ -6,6 +6,7 @@
 // C++ without Qt, so that the display-free core and the fuzz checks can use it too.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace fb {
@@ -24,6 +25,9 @@ char FoldAscii(char c);
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 bool IsBlank(char c);
+// The position of the first character at or after `pos` that is not a blank (space or tab);
+// the text's size when there is none.
+std::size_t SkipBlanks(std::string_view text, std::size_t pos);
 // `text` without the characters of `blanks` at either end, or at its end.
 std::string_view Trim(std::string_view text, std::string_view blanks = kBlanks);
 std::string_view TrimEnd(std::string_view text, std::string_view blanks = kBlanks);
@@ -38,5 +42,11 @@ std::size_t Utf8CutBytes(std::string_view text, std::size_t maxBytes);
 // The length in bytes of the first `chars` characters of `text`. A byte that starts no valid
 // character counts as one, so malformed text is cut somewhere sensible as well.
 std::size_t Utf8PrefixBytes(std::string_view text, std::size_t chars);
+
+// Copies the run of backslashes at `text[pos]` into `out` as Windows' command-line rules read
+// it: before a quotation mark each pair is one backslash and an odd last one makes the mark
+// literal (copied and passed over too); elsewhere every backslash is literal. `pos` ends after
+// what was taken; a mark that still quotes is left for the caller.
+void TakeBackslashRun(std::string_view text, std::size_t& pos, std::string& out);
 
 } // namespace fb

@@ -5,6 +5,7 @@
 #include "fakes/FakeMessageBox.h"
 #include "fakes/FakeRegistry.h"
 #include "fakes/FakeShell.h"
+#include "res/Product.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ using ::testing::IsEmpty;
 
 namespace {
 
-const std::string kOptionKey = "SOFTWARE\\Flowbright";
+const std::string kOptionKey(product::kOptionKey);
 const std::string kEmulePath = "C:\\Program Files\\eMule\\eMule.exe";
 const std::string kKazaaPath = "C:\\Program Files\\Kazaa\\Kazaa.exe";
 const std::string kAzureusPath = "C:\\Program Files\\Azureus\\Azureus.exe";

@@ -34,18 +34,11 @@ struct LinuxPlatform::Parts {
 
 LinuxPlatform::LinuxPlatform()
     : m_parts(std::make_unique<Parts>()) {
-    m_ports.registry = &m_parts->registry;
-    m_ports.shell = &m_parts->shell;
-    m_ports.process = &m_parts->process;
-    m_ports.profile = &m_parts->profile;
-    m_ports.messageBox = &m_parts->messageBox;
-    m_ports.components = &m_parts->components;
-    m_ports.interfaces = &m_parts->interfaces;
-    m_ports.connection = &m_parts->connection;
-    m_ports.addresses = &m_parts->addresses;
-    m_ports.packetSockets = &m_parts->packetSockets;
-    m_ports.files = &m_parts->files;
-    m_ports.tray = &m_parts->tray;
+    // In the order of Platform's members; each pointer's type checks its place.
+    Parts& p = *m_parts;
+    m_ports = {&p.registry,   &p.shell,         &p.process,    &p.profile,
+               &p.messageBox, &p.components,    &p.interfaces, &p.connection,
+               &p.addresses,  &p.packetSockets, &p.files,      &p.tray};
 }
 
 LinuxPlatform::~LinuxPlatform() = default;

@@ -353,45 +353,37 @@ bool NetConnectionState::ConnectedByRoutes(std::uint32_t& flags) {
 bool NetConnectionState::ReadRoutes(std::uint32_t& flags) const {
     std::string link;
     unsigned long long bestMetric = ~0ULL;
+    // A default route that is up and not a reject route; the lowest metric wins.
+    const auto consider = [&](std::string_view name, unsigned long long routeFlags,
+                              unsigned long long metric) {
+        if (!ValidLinkName(name) || name == "lo" || (routeFlags & kRouteUp) == 0 ||
+            (routeFlags & kRouteReject) != 0)
+            return;
+        if (link.empty() || metric < bestMetric) {
+            link = std::string(name);
+            bestMetric = metric;
+        }
+    };
 
     // /proc/net/route: Iface Destination Gateway Flags RefCnt Use Metric Mask ...
-    const std::string v4 = Read(m_options.procRoot + "/net/route");
-    ForEachLine(v4, [&](std::string_view line) {
+    ForEachLine(Read(m_options.procRoot + "/net/route"), [&](std::string_view line) {
         const auto f = Fields(line);
         unsigned long long routeFlags = 0;
         unsigned long long metric = 0;
-        if (f.size() < 8 || !AllZero(f[1]) || !AllZero(f[7]) || !Hex(f[3], routeFlags) ||
-            !Hex(f[6], metric) || !ValidLinkName(f[0]) || f[0] == "lo") {
-            return; // the header, other routes and anything malformed
-        }
-        if ((routeFlags & kRouteUp) == 0 || (routeFlags & kRouteReject) != 0) {
-            return;
-        }
-        if (link.empty() || metric < bestMetric) {
-            link = std::string(f[0]);
-            bestMetric = metric;
-        }
+        if (f.size() >= 8 && AllZero(f[1]) && AllZero(f[7]) && Hex(f[3], routeFlags) &&
+            Hex(f[6], metric))
+            consider(f[0], routeFlags, metric); // not the header, other routes or garbage
     });
 
     if (link.empty()) {
         // /proc/net/ipv6_route: dest plen src plen nexthop metric refcnt use flags device
-        const std::string v6 = Read(m_options.procRoot + "/net/ipv6_route");
-        ForEachLine(v6, [&](std::string_view line) {
+        ForEachLine(Read(m_options.procRoot + "/net/ipv6_route"), [&](std::string_view line) {
             const auto f = Fields(line);
             unsigned long long routeFlags = 0;
             unsigned long long metric = 0;
-            if (f.size() < 10 || f[0].size() != 32 || !AllZero(f[0]) || !AllZero(f[1]) ||
-                !Hex(f[8], routeFlags) || !Hex(f[5], metric) || !ValidLinkName(f[9]) ||
-                f[9] == "lo") {
-                return;
-            }
-            if ((routeFlags & kRouteUp) == 0 || (routeFlags & kRouteReject) != 0) {
-                return;
-            }
-            if (link.empty() || metric < bestMetric) {
-                link = std::string(f[9]);
-                bestMetric = metric;
-            }
+            if (f.size() >= 10 && f[0].size() == 32 && AllZero(f[0]) && AllZero(f[1]) &&
+                Hex(f[8], routeFlags) && Hex(f[5], metric))
+                consider(f[9], routeFlags, metric);
         });
     }
 

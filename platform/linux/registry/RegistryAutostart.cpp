@@ -89,30 +89,13 @@ std::vector<std::string> SplitArguments(std::string_view line, bool* open = null
     std::vector<std::string> args;
     std::size_t pos = 0;
     bool quoted = false;
-    for (;;) {
-        while (pos < line.size() && IsBlank(line[pos]))
-            ++pos;
-        if (pos >= line.size())
-            break;
+    while ((pos = SkipBlanks(line, pos)) < line.size()) {
         std::string arg;
         quoted = false;
         while (pos < line.size()) {
             const char c = line[pos];
             if (c == '\\') {
-                std::size_t count = 0;
-                while (pos < line.size() && line[pos] == '\\') {
-                    ++count;
-                    ++pos;
-                }
-                if (pos < line.size() && line[pos] == '"') {
-                    arg.append(count / 2, '\\');
-                    if (count % 2 == 1) {
-                        arg.push_back('"');
-                        ++pos;
-                    }
-                } else {
-                    arg.append(count, '\\');
-                }
+                TakeBackslashRun(line, pos, arg);
             } else if (c == '"') {
                 if (quoted && pos + 1 < line.size() && line[pos + 1] == '"') {
                     arg.push_back('"');
@@ -240,11 +223,7 @@ std::string QuoteDesktopExec(const std::vector<std::string>& args) {
 std::optional<std::vector<std::string>> ParseDesktopExec(std::string_view exec) {
     std::vector<std::string> args;
     std::size_t pos = 0;
-    for (;;) {
-        while (pos < exec.size() && IsBlank(exec[pos]))
-            ++pos;
-        if (pos >= exec.size())
-            break;
+    while ((pos = SkipBlanks(exec, pos)) < exec.size()) {
         std::string arg;
         bool dropped = false;
         if (exec[pos] == '"') {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/shell/ShellCommandLine.h"
 
+#include "platform/Text.h"
+
 namespace fb::linux_impl {
 
 std::vector<std::string> SplitWindowsCommandLine(const std::string& parameters) {
@@ -22,21 +24,7 @@ std::vector<std::string> SplitWindowsCommandLine(const std::string& parameters) 
         }
         inArgument = true;
         if (c == '\\') {
-            std::size_t backslashes = 0;
-            while (i < parameters.size() && parameters[i] == '\\') {
-                ++backslashes;
-                ++i;
-            }
-            if (i < parameters.size() && parameters[i] == '"') {
-                current.append(backslashes / 2, '\\');
-                if (backslashes % 2 == 1)
-                    current += '"';
-                else
-                    quoted = !quoted;
-                ++i;
-            } else {
-                current.append(backslashes, '\\');
-            }
+            TakeBackslashRun(parameters, i, current); // a quoting mark after it comes next
             continue;
         }
         if (c == '"')

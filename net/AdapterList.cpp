@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "net/AdapterList.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
@@ -37,24 +39,6 @@ std::size_t PrefixBytes(std::string_view text, std::size_t chars) {
 }
 
 // Cuts at most `limit` bytes off the front of `text` without splitting a character.
-std::size_t BoundaryAtOrBelow(std::string_view text, std::size_t limit) {
-    if (text.size() <= limit) {
-        return text.size();
-    }
-    std::size_t pos = limit;
-    // Step back over continuation bytes (at most 3) to the start of the split character.
-    for (int k = 0; k < 3 && pos > 0; ++k) {
-        if ((static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80) {
-            break;
-        }
-        --pos;
-    }
-    if ((static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80) {
-        pos = limit; // not UTF-8 at all: a plain byte cut
-    }
-    return pos;
-}
-
 } // namespace
 
 CAdapterList::CAdapterList(IInterfaceTable& table)
@@ -109,7 +93,7 @@ IfCounters CAdapterList::ReadSelectedRow(int selected) {
 std::string CAdapterList::EntryText(const std::string& description, std::uint32_t speed) {
     std::string_view text(description);
     text = text.substr(0, text.find('\0'));
-    text = text.substr(0, BoundaryAtOrBelow(text, kDescriptionBytes));
+    text = text.substr(0, Utf8CutBytes(text, kDescriptionBytes));
     text = text.substr(0, PrefixBytes(text, kDescriptionChars));
 
     char number[16];

@@ -2,29 +2,11 @@
 #include "p2p/RunGroup.h"
 
 #include "p2p/FindP2PDlg.h"
+#include "platform/Text.h"
 
 #include <cstddef>
 
 namespace fb {
-
-namespace {
-
-// Whole-text comparison without regard to ASCII letter case, as the combo box's exact search
-// compares its rows.
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto fold = [](char c) {
-            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        if (fold(a[i]) != fold(b[i]))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 CRunGroup::CRunGroup(IRegistry& registry, IFileSystem& files, IShell& shell, IMessageBox& messages,
                      IRunGroupView& view)
@@ -64,7 +46,7 @@ int CRunGroup::FindClientRow(const std::string& name) const {
         return -1;
     for (int step = 0; step < count; ++step) {
         const int row = (2 + step) % count;
-        if (row != 0 && EqualsIgnoringCase(m_view.RowText(row), name))
+        if (row != 0 && EqualsIgnoringAsciiCase(m_view.RowText(row), name))
             return row;
     }
     return -1;

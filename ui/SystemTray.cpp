@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/SystemTray.h"
 
+#include "platform/Text.h"
+
 #include "res/Resources.h"
 #include "ui/CaptionFlight.h"
 #include "ui/TrayArea.h"
@@ -12,13 +14,7 @@
 namespace fb {
 
 std::string TruncateTip(std::string_view text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes)
-        return std::string(text);
-    std::size_t end = maxBytes;
-    // Step back over continuation bytes so that no UTF-8 sequence is cut in two.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0U) == 0x80U)
-        --end;
-    return std::string(text.substr(0, end));
+    return std::string(text.substr(0, Utf8CutBytes(text, maxBytes)));
 }
 
 std::optional<std::vector<TrayMenuEntry>> LoadMenuResource(unsigned id) {

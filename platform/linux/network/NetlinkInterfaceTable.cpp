@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/network/NetlinkInterfaceTable.h"
 
+#include "platform/Text.h"
+
 #include <libmnl/libmnl.h>
 #include <libudev.h>
 #include <linux/if_link.h>
@@ -127,14 +129,7 @@ bool IsWideArea(unsigned type, unsigned flags) {
 
 // Drops trailing blanks and cuts `text` to at most `chars` UTF-8 characters.
 std::string CutCharacters(std::string_view text, std::size_t chars) {
-    std::size_t pos = 0;
-    for (std::size_t n = 0; n < chars && pos < text.size(); ++n) {
-        ++pos;
-        while (pos < text.size() && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80) {
-            ++pos;
-        }
-    }
-    text = text.substr(0, pos);
+    text = text.substr(0, Utf8PrefixBytes(text, chars));
     while (!text.empty() && text.back() == ' ') {
         text.remove_suffix(1);
     }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/shell/Shell.h"
 
+#include "platform/Text.h"
+
 #include "platform/linux/shell/ShellCommandLine.h"
 
 #include <sys/stat.h>
@@ -13,17 +15,9 @@ namespace fb::linux_impl {
 
 namespace {
 
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i])
-            return false;
-    }
-    return true;
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool EndsWithExe(const std::string& file) {

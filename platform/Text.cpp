@@ -13,10 +13,6 @@ bool IsAscii(std::string_view text) {
     return true;
 }
 
-char FoldAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
@@ -25,10 +21,6 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
 }
 
 std::string_view Trim(std::string_view text, std::string_view blanks) {

@@ -20,11 +20,16 @@ inline constexpr std::string_view kLineSpace = " \t\r\v\f";
 // Whether every byte is 7-bit ASCII (where the ASCII rules below are the whole story).
 bool IsAscii(std::string_view text);
 // 'A'..'Z' as 'a'..'z'; every other byte as it is (UTF-8 sequences are never changed).
-char FoldAscii(char c);
+// Inline: the registry folds every name it reads with it.
+inline char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 // Whether two names match without regard to ASCII case.
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
-bool IsBlank(char c);
+inline bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 // The position of the first character at or after `pos` that is not a blank (space or tab);
 // the text's size when there is none.
 std::size_t SkipBlanks(std::string_view text, std::size_t pos);

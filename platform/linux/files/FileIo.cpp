@@ -182,6 +182,14 @@ FileContent ReadWholeFile(const std::string& path, std::size_t limit) {
     return content;
 }
 
+std::string UserConfigHome() {
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/')
+        return config;
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+        return std::string(home) + "/.config";
+    return {};
+}
+
 std::string DirectoryOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos)

@@ -64,6 +64,10 @@ bool MakeDirectories(const std::string& dir);
 
 std::string DirectoryOf(const std::string& path);
 
+// The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute path, else
+// $HOME/.config; empty when neither is known.
+std::string UserConfigHome();
+
 // The one lock rule of the program's files: an exclusive flock on a lock file beside them,
 // held for the lifetime of this object. Another process may hold the lock for as long as it
 // likes (a copy stopped in the middle of a save), so the lock is waited for at most `wait`;

@@ -350,13 +350,8 @@ IniProfile::IniProfile(std::string userFolder)
 IniProfile::~IniProfile() = default;
 
 std::string IniProfile::DefaultUserFolder() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/')
-        return std::string(config) + "/flowbright";
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return std::string(home) + "/.config/flowbright";
-    return {};
+    const std::string config = UserConfigHome();
+    return config.empty() ? std::string() : config + "/flowbright";
 }
 
 std::shared_ptr<const IniProfile::Snapshot> IniProfile::Load(const std::string& path) {

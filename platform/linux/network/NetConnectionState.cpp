@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/network/NetConnectionState.h"
+#include "platform/linux/files/FileIo.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
@@ -152,16 +153,8 @@ NetConnectionState::NetConnectionState()
 NetConnectionState::NetConnectionState(Options options, QObject* parent)
     : QObject(parent)
     , m_options(std::move(options)) {
-    std::string configHome = m_options.configHome;
-    if (configHome.empty()) {
-        const char* xdg = std::getenv("XDG_CONFIG_HOME");
-        const char* home = std::getenv("HOME");
-        if (xdg != nullptr && xdg[0] == '/') {
-            configHome = xdg;
-        } else if (home != nullptr && home[0] == '/') {
-            configHome = std::string(home) + "/.config";
-        }
-    }
+    const std::string configHome =
+        m_options.configHome.empty() ? UserConfigHome() : m_options.configHome;
     if (!configHome.empty()) {
         m_proxyFile = configHome + "/kioslaverc";
     }

@@ -6,7 +6,7 @@ fb_add_library(fb_linux_net
           ${CMAKE_CURRENT_LIST_DIR}/NetlinkInterfaceTable.h
           ${CMAKE_CURRENT_LIST_DIR}/NetConnectionState.cpp
           ${CMAKE_CURRENT_LIST_DIR}/NetConnectionState.h
-  LIBS fb_platform Qt6::Core Qt6::DBus PkgConfig::MNL PkgConfig::UDEV)
+  LIBS fb_platform fb_linux_files Qt6::Core Qt6::DBus PkgConfig::MNL PkgConfig::UDEV)
 
 # The address table (routing netlink) and receive-all packet sockets (AF_PACKET); apart from the
 # interface table, so that accelerate mode needs neither D-Bus nor udev.

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/tray/TrayHostQt.h"
+#include "platform/linux/files/FileIo.h"
 
 #include "platform/linux/tray/XEmbedTrayWatcher.h"
 
@@ -89,12 +90,8 @@ std::optional<bool> PortalAnimations() {
 }
 
 std::optional<bool> KdeFileAnimations() {
-    std::string path;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/')
-        path = config;
-    else if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/')
-        path = std::string(home) + "/.config";
-    else
+    const std::string path = UserConfigHome();
+    if (path.empty())
         return std::nullopt;
     std::ifstream file(path + "/kdeglobals", std::ios::binary);
     if (!file)

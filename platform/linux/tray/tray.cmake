@@ -7,4 +7,4 @@ fb_add_library(fb_linux_xembed SOURCES ${CMAKE_CURRENT_LIST_DIR}/XEmbedTrayWatch
 # The notification area through Qt (QSystemTrayIcon, QMenu, the session bus).
 fb_add_library(fb_linux_tray
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/TrayHostQt.cpp
-  LIBS fb_platform fb_linux_xembed Qt6::Widgets Qt6::DBus)
+  LIBS fb_platform fb_linux_files fb_linux_xembed Qt6::Widgets Qt6::DBus)

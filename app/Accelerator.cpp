@@ -4,8 +4,9 @@
 #include "net/AdapterList.h"
 #include "net/LocalAddresses.h"
 
-#include <charconv>
+#include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace fb {
 
@@ -34,11 +35,16 @@ std::int32_t RateBetween(std::uint32_t now, std::uint32_t last, std::uint32_t di
     return rate == 0 ? 1 : rate;
 }
 
-// std::to_chars never consults the locale: the labels read the same on every desktop.
+// One decimal, rounded as printf rounds the stored value. The locale's decimal separator, which
+// printf writes, is replaced by a point: the labels read the same on every desktop.
 std::string Percent(double value) {
-    char text[32];
-    auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1);
-    return std::string(text, result.ptr) + "%";
+    char text[64];
+    const int length = std::snprintf(text, sizeof text, "%.1f", value);
+    if (length < 3 || static_cast<std::size_t>(length) >= sizeof text)
+        return "0.0%";
+    const std::string_view printed(text, static_cast<std::size_t>(length));
+    const std::size_t whole = printed.find_first_not_of("-0123456789");
+    return std::string(printed.substr(0, whole)) + "." + printed.back() + "%";
 }
 
 } // namespace

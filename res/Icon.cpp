@@ -1,7 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "res/Icon.h"
 
+#include <QIconEngine>
+#include <QImage>
+#include <QImageReader>
+#include <QPainter>
+#include <QPixmap>
 #include <QString>
+
+#include <algorithm>
+#include <array>
+#include <utility>
 
 // The icon files are compiled into a static library. Nothing refers to their registration
 // object, so a linker drops it from every program that uses the library, and the icon loads
@@ -15,13 +24,62 @@ static void RegisterIconFiles() {
 
 namespace fb::res {
 
+namespace {
+
+constexpr std::array kSizes = {16, 22, 24, 32, 48, 64, 128, 256};
+
+// The icon's PNG files, decoded when a size is asked for and not kept: the window manager and the
+// notification area take their copies once. The files are read as PNG by name, so no image
+// format plugin is loaded to guess what they hold.
+class PngIconEngine : public QIconEngine {
+public:
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        // The smallest file at least as large as asked, else the largest, scaled down to fit.
+        int chosen = kSizes.back();
+        for (int candidate : kSizes) {
+            if (candidate >= side) {
+                chosen = candidate;
+                break;
+            }
+        }
+        QImage image;
+        QImageReader reader(QStringLiteral(":/flowbright/flowbright-%1.png").arg(chosen), "png");
+        reader.setAutoDetectImageFormat(false);
+        if (!reader.read(&image))
+            return {};
+        if (chosen > side && side > 0)
+            image = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        return QPixmap::fromImage(std::move(image));
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min({size.width(), size.height(), kSizes.back()});
+        return {side, side};
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        QList<QSize> sizes;
+        for (int side : kSizes)
+            sizes.append(QSize(side, side));
+        return sizes;
+    }
+
+    QIconEngine* clone() const override { return new PngIconEngine; }
+    QString key() const override { return QStringLiteral("FlowbrightPng"); }
+};
+
+} // namespace
+
 QIcon ApplicationIcon() {
     static const bool registered = (RegisterIconFiles(), true);
     static_cast<void>(registered);
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/flowbright/flowbright-%1.png").arg(size), QSize(size, size));
-    return icon;
+    return QIcon(new PngIconEngine);
 }
 
 } // namespace fb::res

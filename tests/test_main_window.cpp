@@ -30,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 
 using namespace fb;
@@ -235,8 +236,9 @@ TEST_F(MainWindowTest, ReturnPressesTheFocusedPushButtonAndShiftF10OpensTheWindo
     QTest::keyClick(Button(res::IDC_RUN), Qt::Key_Return);
     ASSERT_EQ(shell.calls.size(), 1U);
     EXPECT_EQ(shell.calls[0].file, "C:\\Program Files\\eMule\\eMule.exe");
-    EXPECT_FALSE(SystemMenu()->isVisible());
+    EXPECT_TRUE(SystemMenu() == nullptr || !SystemMenu()->isVisible());
     QTest::keyClick(Button(res::IDC_RUN), Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_NE(SystemMenu(), nullptr);
     EXPECT_TRUE(SystemMenu()->isVisible());
     SystemMenu()->hide();
 }
@@ -464,6 +466,9 @@ TEST_F(MainWindowTest, ExitEndsEvenWhileHidden) {
 
 TEST_F(MainWindowTest, WindowMenuCarriesAboutAfterASeparator) {
     ASSERT_TRUE(Start());
+    QTest::keyClick(dialog.get(), Qt::Key_Menu);
+    ASSERT_NE(SystemMenu(), nullptr);
+    SystemMenu()->hide();
     const auto actions = SystemMenu()->actions();
     ASSERT_GE(actions.size(), 2);
     EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
@@ -509,4 +514,54 @@ TEST_F(MainWindowTest, GraphShowsBothLinesWhileAccelerating) {
             if (!graph.contains(x, y) && shot.pixel(x, y) == qRgb(0, 255, 0))
                 ++outside;
     EXPECT_EQ(outside, 0);
+}
+
+// Paint events each widget of the window receives.
+class PaintCounter : public QObject {
+public:
+    std::map<const QObject*, int> paints;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints[watched];
+        return false;
+    }
+};
+
+TEST_F(MainWindowTest, ShownWindowRepaintsOnlyWhatChanges) {
+    InstallEmule();
+    ASSERT_TRUE(Start());
+    dialog->show();
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    ASSERT_TRUE(Combo(res::IDC_CLIENT)->lineEdit()->hasFocus());
+    QTest::qWait(200);
+    PaintCounter counter;
+    qApp->installEventFilter(&counter);
+    // Traffic on every beat: the counters, the running times and the graph change; the caret in
+    // the client field blinks.
+    std::uint32_t in = 1000;
+    for (int beat = 0; beat < 6; ++beat) {
+        interfaces.SetCounters(2, in += 100000, 2000);
+        QTest::qWait(500);
+    }
+    qApp->removeEventFilter(&counter);
+    const auto painted = [&](const QObject* widget) {
+        const auto found = counter.paints.find(widget);
+        return found == counter.paints.end() ? 0 : found->second;
+    };
+    EXPECT_GT(painted(Control(res::IDC_RECEIVED)), 0);
+    EXPECT_GT(painted(Graph()), 0);
+    EXPECT_GT(painted(Combo(res::IDC_CLIENT)->lineEdit()), 0) << "the caret does not blink";
+    // What stays as it was is not painted again: not the frames behind the changing labels,
+    // not the client field's frame around its blinking caret, nor anything else.
+    for (QWidget* widget : dialog->findChildren<QWidget*>()) {
+        if (widget == Graph() || widget == Combo(res::IDC_CLIENT)->lineEdit() ||
+            qobject_cast<QLabel*>(widget) != nullptr)
+            continue;
+        EXPECT_EQ(painted(widget), 0)
+            << widget->metaObject()->className() << " " << widget->objectName().toStdString();
+    }
+    EXPECT_EQ(painted(dialog.get()), 0);
 }

@@ -40,8 +40,7 @@ constexpr int kScClose = 0xF060;
 constexpr int kTrayCallbackMessage = 0x800A;
 constexpr int kLeftButtonDoubleClick = 0x0203;
 
-constexpr int kStatisticsPeriodMs = 1000;
-constexpr int kAccelerateDurationPeriodMs = 1000;
+constexpr int kStatisticsPeriodMs = 1000; // also the accelerate duration's
 constexpr int kSamplePeriodMs = 500;
 // The graph turns the samples added since its last tick into one point every 100 ms.
 constexpr int kGraphPeriodMs = 100;
@@ -115,6 +114,9 @@ QWidget* NewControl(const res::ControlTemplate& control, const QRect& rect, QWid
         combo->setInsertPolicy(QComboBox::NoInsert);
         combo->setCompleter(nullptr);
         QLineEdit* edit = combo->lineEdit();
+        // The field paints its own ground, the combo's field colour: the caret's blinking then
+        // repaints the caret alone, not the combo, the frame and the window behind it.
+        edit->setAutoFillBackground(true);
         QObject::disconnect(edit, &QLineEdit::editingFinished, combo, nullptr);
         QObject::connect(edit, &QLineEdit::editingFinished, combo,
                          [combo] { combo->setEditText(combo->itemText(combo->currentIndex())); });
@@ -219,12 +221,8 @@ CSwiftlaneDlg::CSwiftlaneDlg(const Platform& platform, std::atomic<std::int32_t>
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setAccessibleName(
         QString::fromUtf8(product::kName.data(), static_cast<int>(product::kName.size())));
-    connect(&m_statisticsTimer, &QTimer::timeout, this, &CSwiftlaneDlg::OnStatisticsTimer);
-    connect(&m_accelerateDurationTimer, &QTimer::timeout, this,
-            &CSwiftlaneDlg::OnAccelerateDurationTimer);
-    connect(&m_sampleTimer, &QTimer::timeout, this, &CSwiftlaneDlg::OnSampleTimer);
+    connect(&m_beatTimer, &QTimer::timeout, this, &CSwiftlaneDlg::OnBeat);
     CreateControls();
-    CreateSystemMenu();
 }
 
 CSwiftlaneDlg::~CSwiftlaneDlg() = default;
@@ -302,13 +300,21 @@ void CSwiftlaneDlg::CreateControls() {
     connect(m_quitButton, &QPushButton::clicked, this, [this] { OnQuit(); });
 }
 
-void CSwiftlaneDlg::CreateSystemMenu() {
+// The window menu is built the first time it opens: most sessions never open it.
+QMenu& CSwiftlaneDlg::SystemMenu() {
+    if (m_systemMenu != nullptr)
+        return *m_systemMenu;
     m_systemMenu = new QMenu(this);
     m_systemMenu->setObjectName(QStringLiteral("systemMenu"));
     m_systemMenu->addAction(QStringLiteral("Mi&nimize"), this,
                             [this] { OnSysCommand(kScMinimize); });
     m_systemMenu->addAction(QStringLiteral("&Close\tEsc"), this,
                             [this] { OnSysCommand(kScClose); });
+    if (!m_aboutText.isEmpty()) {
+        m_systemMenu->addSeparator();
+        m_systemMenu->addAction(m_aboutText, this, [this] { OnSysCommand(res::IDM_ABOUTBOX); });
+    }
+    return *m_systemMenu;
 }
 
 QWidget* CSwiftlaneDlg::Control(int id) const {
@@ -320,11 +326,9 @@ bool CSwiftlaneDlg::OnInitDialog() {
     // The updater looks for a newer version before the window does anything else.
     LaunchUpdater(*m_platform.shell);
 
-    if (const std::string_view about = res::LoadString(res::IDS_ABOUTBOX); !about.empty()) {
-        m_systemMenu->addSeparator();
-        m_systemMenu->addAction(QString::fromUtf8(about.data(), static_cast<int>(about.size())),
-                                this, [this] { OnSysCommand(res::IDM_ABOUTBOX); });
-    }
+    // The window menu carries About after a separator.
+    const std::string_view about = res::LoadString(res::IDS_ABOUTBOX);
+    m_aboutText = QString::fromUtf8(about.data(), static_cast<int>(about.size()));
 
     LoadOptions(*m_platform.registry, m_options);
     m_selectedAdapter = m_options.selectedAdapter;
@@ -334,7 +338,7 @@ bool CSwiftlaneDlg::OnInitDialog() {
     if (!LoadAdapters())
         return false;
     CreateGraph();
-    m_statisticsTimer.start(kStatisticsPeriodMs);
+    m_beatTimer.start(kStatisticsPeriodMs);
 
     if (const QScreen* screen = QApplication::primaryScreen()) {
         QRect frame = frameGeometry();
@@ -416,12 +420,30 @@ void CSwiftlaneDlg::UpdateData(bool saveAndValidate) {
 }
 
 void CSwiftlaneDlg::OnStatisticsTimer() {
+    ShowStatistics(m_adapters.ReadSelectedRow(m_selectedAdapter));
+}
+
+void CSwiftlaneDlg::ShowStatistics(const IfCounters& row) {
     UpdateData(true);
     m_durationText = m_runningDuration.Tick();
     UpdateData(false);
-    const IfCounters row = m_adapters.ReadSelectedRow(m_selectedAdapter);
     m_statistics.Update(row, *m_platform.connection);
     UpdateData(false);
+}
+
+// While samples are taken the beat comes every 500 ms, and the once-a-second work rides on every
+// second beat with the counters its sample read.
+void CSwiftlaneDlg::OnBeat() {
+    const bool sampling = m_beatTimer.interval() == kSamplePeriodMs;
+    const bool wholeSecond = !sampling || ++m_beatCount % 2 == 0;
+    const IfCounters row = m_adapters.ReadSelectedRow(m_selectedAdapter);
+    if (sampling)
+        TakeSample(row);
+    if (!wholeSecond)
+        return;
+    if (sampling)
+        OnAccelerateDurationTimer();
+    ShowStatistics(row);
 }
 
 void CSwiftlaneDlg::OnAccelerateDurationTimer() {
@@ -454,21 +476,24 @@ void CSwiftlaneDlg::EnableAcceleration(bool resume) {
     UpdateData(false);
 }
 
-// The accelerate duration, the samples and the graph run exactly while the mode samples.
+// The accelerate duration, the samples and the graph run exactly while the mode samples. The beat
+// starts again only when its period changes, so that the statistics keep their pace.
 void CSwiftlaneDlg::FollowAccelerateMode() {
-    if (m_accelerateMode.IsSampling()) {
-        m_accelerateDurationTimer.start(kAccelerateDurationPeriodMs);
-        m_sampleTimer.start(kSamplePeriodMs);
-        m_graph.SetSpeed(kGraphPeriodMs);
-    } else {
-        m_graph.SetSpeed(0);
-        m_sampleTimer.stop();
-        m_accelerateDurationTimer.stop();
+    const bool sampling = m_accelerateMode.IsSampling();
+    m_graph.SetSpeed(sampling ? kGraphPeriodMs : 0);
+    const int period = sampling ? kSamplePeriodMs : kStatisticsPeriodMs;
+    if (m_beatTimer.interval() != period || !m_beatTimer.isActive()) {
+        m_beatCount = 0;
+        m_beatTimer.start(period);
     }
 }
 
 void CSwiftlaneDlg::OnSampleTimer() {
-    const ThroughputSample sample = m_sampler.Take(m_adapters.ReadSelectedRow(m_selectedAdapter));
+    TakeSample(m_adapters.ReadSelectedRow(m_selectedAdapter));
+}
+
+void CSwiftlaneDlg::TakeSample(const IfCounters& row) {
+    const ThroughputSample sample = m_sampler.Take(row);
     if (sample.peak) {
         m_graph.SetRange(1, *sample.peak);
         ShowScale(ScaleTexts::ForPeak(*sample.peak));
@@ -520,7 +545,7 @@ void CSwiftlaneDlg::closeEvent(QCloseEvent* event) {
 
 void CSwiftlaneDlg::contextMenuEvent(QContextMenuEvent* event) {
     if (event->reason() == QContextMenuEvent::Mouse)
-        m_systemMenu->popup(event->globalPos());
+        SystemMenu().popup(event->globalPos());
     else
         OpenSystemMenuFromKeyboard();
 }
@@ -553,11 +578,12 @@ bool CSwiftlaneDlg::eventFilter(QObject* watched, QEvent* event) {
 
 void CSwiftlaneDlg::OpenSystemMenuFromKeyboard() {
     // The platform may report the Menu key both as a key and as a context-menu request.
-    if (m_systemMenu->isVisible())
+    QMenu& menu = SystemMenu();
+    if (menu.isVisible())
         return;
-    m_systemMenu->popup(mapToGlobal(QPoint(0, 0)));
-    if (QAction* first = m_systemMenu->actions().value(0))
-        m_systemMenu->setActiveAction(first);
+    menu.popup(mapToGlobal(QPoint(0, 0)));
+    if (QAction* first = menu.actions().value(0))
+        menu.setActiveAction(first);
 }
 
 void CSwiftlaneDlg::showEvent(QShowEvent* event) {
@@ -580,7 +606,7 @@ void CSwiftlaneDlg::ResumeGraphOnReturn() {
         return;
     m_graphPausedByClose = false;
     // The graph runs while the samples it shows are taken, as after a restore from the tray.
-    if (m_sampleTimer.isActive())
+    if (m_accelerateMode.IsSampling())
         m_graph.SetSpeed(kGraphPeriodMs);
 }
 
@@ -601,13 +627,12 @@ void CSwiftlaneDlg::OnCancel() {
 }
 
 void CSwiftlaneDlg::OnQuit() {
-    m_statisticsTimer.stop();
-    m_sampleTimer.stop();
+    m_beatTimer.stop();
     EndDialog(kResultQuit);
 }
 
 void CSwiftlaneDlg::OnExit() {
-    m_statisticsTimer.stop();
+    m_beatTimer.stop();
     EndDialog(kResultExit);
 }
 

@@ -71,8 +71,10 @@ public:
     bool OnUpdateCommand(CCmdUI& item) override;
 
 public Q_SLOTS:
-    // The timers' slots: the statistics once a second, the accelerate duration once a second
-    // while accelerating, and a throughput sample every 500 ms while accelerating.
+    // The periodic work: the statistics once a second, the accelerate duration once a second
+    // while accelerating, and a throughput sample every 500 ms while accelerating. One timer
+    // beats for all of it (OnBeat); each handler reads the adapter's counters itself when called
+    // alone.
     void OnStatisticsTimer();
     void OnAccelerateDurationTimer();
     void OnSampleTimer();
@@ -89,12 +91,15 @@ protected:
 
 private:
     void CreateControls();
-    void CreateSystemMenu();
+    QMenu& SystemMenu();
     QWidget* Control(int id) const;
     bool LoadAdapters();
     void CreateGraph();
     void SetUpTray();
     void FollowAccelerateMode();
+    void OnBeat();
+    void ShowStatistics(const IfCounters& row);
+    void TakeSample(const IfCounters& row);
     void ShowScale(const ScaleTexts& scale);
     void DescribeGraph();
     void OpenSystemMenuFromKeyboard();
@@ -141,12 +146,13 @@ private:
     CAccelerateMode m_accelerateMode;
     std::unique_ptr<CRunGroup> m_runGroup;
 
-    QTimer m_statisticsTimer;
-    QTimer m_accelerateDurationTimer;
-    QTimer m_sampleTimer;
+    // Every 500 ms while samples are taken, else every second: the program wakes once per beat.
+    QTimer m_beatTimer;
+    unsigned m_beatCount = 0;
 
     std::map<int, QWidget*> m_controls;
     QMenu* m_systemMenu = nullptr;
+    QString m_aboutText;
     bool m_ended = false;
     // While the window is hidden in the tray nobody sees the labels: the texts live only in the
     // members above, and the labels catch up when the window is shown again.

@@ -19,7 +19,6 @@
 
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <utility>
 
@@ -93,14 +92,11 @@ std::optional<bool> KdeFileAnimations() {
     const std::string path = UserConfigHome();
     if (path.empty())
         return std::nullopt;
-    std::ifstream file(path + "/kdeglobals", std::ios::binary);
-    if (!file)
+    // A settings file of a megabyte is no settings file.
+    const FileContent file = ReadWholeFile(path + "/kdeglobals", std::size_t{1} << 20);
+    if (file.status != ReadStatus::Ok)
         return std::nullopt;
-    constexpr std::size_t kMaxBytes = 1 << 20;
-    std::string content(kMaxBytes, '\0');
-    file.read(content.data(), static_cast<std::streamsize>(content.size()));
-    content.resize(static_cast<std::size_t>(file.gcount()));
-    return KdeAnimationsFromGlobals(content);
+    return KdeAnimationsFromGlobals(file.text);
 }
 
 } // namespace

@@ -95,10 +95,10 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
 find_program(FB_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(FB_DPKG_SHLIBDEPS)
-  # The Qt 6 runtime packages (and libmnl, libudev) from the libraries the program links.
+  # The Qt 6 runtime packages (and libmnl) from the libraries the program links.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6dbus6 (>= 6.4), libmnl0, libudev1, libstdc++6, libc6")
+      "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6dbus6 (>= 6.4), libmnl0, libstdc++6, libc6")
 endif()
 include(CPack)

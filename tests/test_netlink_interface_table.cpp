@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/network/NetlinkInterfaceTable.h"
+#include "platform/linux/network/UdevDatabase.h"
 
 #include "net/AdapterList.h"
 #include "support/TestSupport.h"
@@ -98,6 +99,62 @@ TEST(NetlinkDescription, ModelCutMidWordWhenNoBlankIsNear) {
         "eth0", ARPHRD_ETHER, 0, "VeryLongModelNameWithoutAnyBlanksInIt");
     EXPECT_EQ(text, "VeryLongModelNameWithoutAnyBlan (eth0)");
     EXPECT_EQ(text.size(), 38u);
+}
+
+// A link on a PCI card (eth7, index 7), one on a virtio device of another PCI device (eth9,
+// index 9), in a sysfs and udev database of the test's own.
+class UdevModelTest : public ::testing::Test {
+protected:
+    TempDir dir{"udev"};
+    std::filesystem::path sys = dir.Path() / "sys";
+    std::filesystem::path data = dir.Path() / "data";
+
+    void SetUp() override {
+        WriteFile(sys / "class" / "net" / "eth7" / "ifindex", "7\n");
+        const auto virtio = sys / "devices" / "pci0000:00" / "0000:00:04.0" / "virtio3";
+        WriteFile(virtio / "uevent", "DRIVER=virtio_net\n");
+        WriteFile(virtio.parent_path() / "uevent", "DRIVER=virtio-pci\n");
+        std::filesystem::create_directories(sys / "bus" / "pci");
+        std::filesystem::create_directories(sys / "bus" / "virtio");
+        std::filesystem::create_directory_symlink(sys / "bus" / "virtio", virtio / "subsystem");
+        std::filesystem::create_directory_symlink(sys / "bus" / "pci",
+                                                  virtio.parent_path() / "subsystem");
+        WriteFile(sys / "class" / "net" / "eth9" / "ifindex", "9\n");
+        std::filesystem::create_directory_symlink(virtio,
+                                                  sys / "class" / "net" / "eth9" / "device");
+        std::filesystem::create_directories(data);
+    }
+
+    std::string Described(const std::string& name, std::uint32_t index, const std::string& bus,
+                          const std::string& device) const {
+        fb::linux_impl::UdevLink link;
+        link.udevData = data.string();
+        link.sysClassNet = (sys / "class" / "net").string();
+        link.name = name;
+        link.index = index;
+        link.parentBus = bus;
+        link.parentName = device;
+        return NetlinkInterfaceTable::Describe(name, ARPHRD_ETHER, 0,
+                                               fb::linux_impl::UdevHardwareModel(link));
+    }
+};
+
+TEST_F(UdevModelTest, DescriptionIsTheModelInUdevDatabaseOfTheLinkOrTheDevicesItSitsOn) {
+    EXPECT_EQ(Described("eth7", 7, "pci", "0000:00:03.0"), "eth7"); // nothing known yet
+    WriteFile(data / "+pci:0000:00:03.0", "I:1700000000\nE:ID_MODEL_FROM_DATABASE=PRO/1000 MT\n");
+    EXPECT_EQ(Described("eth7", 7, "pci", "0000:00:03.0"), "PRO/1000 MT (eth7)");
+    WriteFile(data / "n7", "I:1700000000\nE:ID_NET_NAME_PATH=enp0s3\n"
+                           "E:ID_MODEL_FROM_DATABASE=82540EM Gigabit Ethernet\n"
+                           "G:systemd\n");
+    EXPECT_EQ(Described("eth7", 7, "pci", "0000:00:03.0"), "82540EM Gigabit Ethernet (eth7)");
+    // A link of another namespace with that index and name: not the link's entry, its device's.
+    EXPECT_EQ(Described("eth7", 8, "pci", "0000:00:03.0"), "PRO/1000 MT (eth7)");
+
+    // The virtio device knows no model; the PCI device above it, found through sysfs, does.
+    EXPECT_EQ(Described("eth9", 9, "virtio", "virtio3"), "eth9");
+    WriteFile(data / "+pci:0000:00:04.0", "E:ID_MODEL_FROM_DATABASE=Virtio network device\n");
+    EXPECT_EQ(Described("eth9", 9, "virtio", "virtio3"), "Virtio network device (eth9)");
+    EXPECT_EQ(Described("eth9", 9, "", ""), "Virtio network device (eth9)");
 }
 
 std::uint32_t Speed(const char* text) {
@@ -413,24 +470,19 @@ TEST_F(NetlinkTableTest, SpeedComesFromSysfsOfTheSameLink) {
     EXPECT_EQ(counters.speed, 0u);
 }
 
-TEST_F(NetlinkTableTest, ModelIsLookedUpOnlyForListableLinksWithADevice) {
+TEST_F(NetlinkTableTest, ModelIsLookedUpOnlyForLinksWithADevice) {
     ASSERT_EQ(IpIn({"link", "add", "fbvy0", "index", "70", "type", "veth", "peer", "name", "fbvy1",
                     "index", "60"}),
               0);
     TempDir dir("netlink");
     ASSERT_FALSE(dir.Path().empty());
-    // fbva0 sits on a device; fbvy1 is virtual; fbvy0's entry is another namespace's link of
-    // that name; lo has a device entry but is never listed.
+    // sysfs claims devices behind fbva0, fbvy0 and lo; the kernel knows these links are virtual.
     WriteFile(dir.Path() / "fbva0" / "ifindex", "50\n");
-    WriteFile(dir.Path() / "fbva0" / "speed", "1000\n");
     std::filesystem::create_directories(dir.Path() / "fbva0" / "device");
     WriteFile(dir.Path() / "fbvy1" / "ifindex", "60\n");
-    WriteFile(dir.Path() / "fbvy1" / "speed", "100\n");
-    WriteFile(dir.Path() / "fbvy0" / "ifindex", "999\n");
-    WriteFile(dir.Path() / "fbvy0" / "speed", "100\n");
+    WriteFile(dir.Path() / "fbvy0" / "ifindex", "70\n");
     std::filesystem::create_directories(dir.Path() / "fbvy0" / "device");
     WriteFile(dir.Path() / "lo" / "ifindex", "1\n");
-    WriteFile(dir.Path() / "lo" / "speed", "1000\n");
     std::filesystem::create_directories(dir.Path() / "lo" / "device");
 
     std::vector<std::string> asked;
@@ -443,28 +495,16 @@ TEST_F(NetlinkTableTest, ModelIsLookedUpOnlyForListableLinksWithADevice) {
     auto table = MakeTable(options);
     std::vector<fb::IfRow> rows;
     ASSERT_TRUE(table->ReadTable(rows));
-    EXPECT_EQ(asked, std::vector<std::string>{"fbva0"});
-    ASSERT_NE(FindRow(rows, kLinkIndex), nullptr);
-    EXPECT_EQ(FindRow(rows, kLinkIndex)->description, "Test Ethernet Controller (fbva0)");
-    EXPECT_EQ(FindRow(rows, kLinkIndex)->speed, 1000000000u);
-    ASSERT_NE(FindRow(rows, 60), nullptr);
-    EXPECT_EQ(FindRow(rows, 60)->description, "fbvy1");
-    EXPECT_EQ(FindRow(rows, 60)->speed, 100000000u);
-    ASSERT_NE(FindRow(rows, 70), nullptr);
-    EXPECT_EQ(FindRow(rows, 70)->description, "fbvy0");
-    EXPECT_EQ(FindRow(rows, 70)->speed, 0u);
-    ASSERT_NE(FindRow(rows, 1), nullptr);
-    EXPECT_EQ(FindRow(rows, 1)->description, "Loopback (lo)");
-    EXPECT_EQ(FindRow(rows, 1)->speed, 0u); // never listed, never read
-
-    // Without the hardware database nothing is asked.
-    asked.clear();
-    options.useHardwareDatabase = false;
-    auto plain = MakeTable(options);
-    ASSERT_TRUE(plain->ReadTable(rows));
     EXPECT_TRUE(asked.empty());
     ASSERT_NE(FindRow(rows, kLinkIndex), nullptr);
     EXPECT_EQ(FindRow(rows, kLinkIndex)->description, "fbva0");
+    EXPECT_EQ(FindRow(rows, kLinkIndex)->speed, 0xFFFFFFFFu); // a veth link that is up: 10 Gb/s
+    ASSERT_NE(FindRow(rows, 60), nullptr);
+    EXPECT_EQ(FindRow(rows, 60)->description, "fbvy1");
+    EXPECT_EQ(FindRow(rows, 60)->speed, 0u); // down
+    ASSERT_NE(FindRow(rows, 1), nullptr);
+    EXPECT_EQ(FindRow(rows, 1)->description, "Loopback (lo)");
+    EXPECT_EQ(FindRow(rows, 1)->speed, 0u); // never listed, never read
 }
 
 TEST_F(NetlinkTableTest, SysfsEntryOfAnotherLinkWithTheSameNameIsNotTrusted) {

@@ -2,9 +2,10 @@
 #include "platform/linux/network/NetlinkInterfaceTable.h"
 
 #include "platform/Text.h"
+#include "platform/linux/network/EthtoolSpeeds.h"
+#include "platform/linux/network/UdevDatabase.h"
 
 #include <libmnl/libmnl.h>
-#include <libudev.h>
 #include <linux/if_link.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
@@ -24,14 +25,10 @@
 
 namespace fb::linux_impl {
 
-namespace {
+namespace detail {
 
-// A reply to a one-link request holds a few kilobytes of attributes; this leaves ample room.
-constexpr std::size_t kReplyBufferSize = 32 * 1024;
-// Dumps come in parts of up to 32 KiB each (more for links with very many attributes).
-constexpr std::size_t kDumpBufferSize = 64 * 1024;
 constexpr std::size_t kNameMax = IFNAMSIZ;
-constexpr unsigned kArphrdIp6Gre = 823; // ARPHRD_IP6GRE, missing from the C library's header
+constexpr std::size_t kDeviceNameMax = 64;
 
 // The attributes of one RTM_NEWLINK message that the table reads.
 struct LinkAttributes {
@@ -43,24 +40,73 @@ struct LinkAttributes {
     bool hasStats = false;
     std::uint64_t rxBytes = 0;
     std::uint64_t txBytes = 0;
+    bool hasKind = false;      // a virtual link of some kind (veth, bridge...)
+    bool knowsParents = false; // the kernel says whether the link sits on a device (5.15 on)
+    bool hasParent = false;    // it does: the device's name and bus (when it has one) follow
+    char parentName[kDeviceNameMax] = {};
+    char parentBus[kDeviceNameMax] = {};
 };
+
+} // namespace detail
+
+using detail::LinkAttributes;
+
+namespace {
+
+// A reply to a one-link request holds a few kilobytes of attributes; this leaves ample room.
+constexpr std::size_t kReplyBufferSize = 32 * 1024;
+// Dumps come in parts of up to 32 KiB each (more for links with very many attributes).
+constexpr std::size_t kDumpBufferSize = 64 * 1024;
+using detail::kNameMax;
+constexpr unsigned kArphrdIp6Gre = 823; // ARPHRD_IP6GRE, missing from the C library's header
+
+// Copies a string attribute into `out` (zero-terminated); false when empty or too long.
+template <std::size_t N>
+bool CopyName(const unsigned char* payload, std::size_t length, char (&out)[N]) {
+    const std::size_t n = strnlen(reinterpret_cast<const char*>(payload), length);
+    if (n == 0 || n >= N) {
+        return false;
+    }
+    std::memcpy(out, payload, n);
+    out[n] = '\0';
+    return true;
+}
+
+bool HasKind(const nlattr* linkInfo) {
+    bool kind = false;
+    mnl_attr_parse_nested(
+        linkInfo,
+        [](const nlattr* attr, void* data) -> int {
+            *static_cast<bool*>(data) |= mnl_attr_get_type(attr) == IFLA_INFO_KIND;
+            return MNL_CB_OK;
+        },
+        &kind);
+    return kind;
+}
 
 int AttributeCallback(const nlattr* attr, void* data) {
     auto* link = static_cast<LinkAttributes*>(data);
     const auto type = mnl_attr_get_type(attr);
     const auto length = mnl_attr_get_payload_len(attr);
     const auto* payload = static_cast<const unsigned char*>(mnl_attr_get_payload(attr));
+    // Attributes are numbered in the order the kernel gained them: one at or past the parent
+    // device's number means the kernel would have told of a parent device.
+    link->knowsParents |= type >= IFLA_PARENT_DEV_NAME;
     switch (type) {
-    case IFLA_IFNAME: {
+    case IFLA_IFNAME:
         // The name is at most IFNAMSIZ - 1 bytes and ends with a zero byte.
-        const std::size_t n = strnlen(reinterpret_cast<const char*>(payload), length);
-        if (n > 0 && n < kNameMax) {
-            std::memcpy(link->name, payload, n);
-            link->name[n] = '\0';
-            link->hasName = true;
-        }
+        link->hasName = CopyName(payload, length, link->name);
         break;
-    }
+    case IFLA_PARENT_DEV_NAME:
+        link->hasParent = true;
+        CopyName(payload, length, link->parentName);
+        break;
+    case IFLA_PARENT_DEV_BUS_NAME:
+        CopyName(payload, length, link->parentBus);
+        break;
+    case IFLA_LINKINFO:
+        link->hasKind = HasKind(attr);
+        break;
     case IFLA_STATS64:
         // struct rtnl_link_stats64 starts rx_packets, tx_packets, rx_bytes, tx_bytes (u64 each);
         // the payload is only 4-byte aligned, so the fields are copied out.
@@ -213,16 +259,14 @@ NetlinkInterfaceTable::NetlinkInterfaceTable(Options options)
         m_buffer = std::make_unique<char[]>(kReplyBufferSize);
         m_bufferSize = kReplyBufferSize;
     }
-    if (m_options.useHardwareDatabase && !m_options.hardwareModel) {
-        m_udev = udev_new();
+    // Made here so that its socket belongs to the same network namespace as the query socket.
+    m_speeds = std::make_unique<EthtoolSpeeds>();
+    if (!m_speeds->Available()) {
+        m_speeds.reset();
     }
 }
 
-NetlinkInterfaceTable::~NetlinkInterfaceTable() {
-    if (m_udev != nullptr) {
-        udev_unref(m_udev);
-    }
-}
+NetlinkInterfaceTable::~NetlinkInterfaceTable() = default;
 
 bool NetlinkInterfaceTable::Available() {
     return m_query != nullptr;
@@ -238,40 +282,90 @@ bool NetlinkInterfaceTable::ReadTable(std::vector<IfRow>& rows) {
     std::vector<IfRow> result;
     result.reserve(links.size());
     m_known.clear();
+    m_sysfsIsOwn = -1;
     for (const LinkAttributes& link : links) {
-        const std::string name(link.name);
-        IfRow row = DescribeLink(link.index, name, link.type, link.flags);
+        IfRow row = DescribeLink(link);
         row.inOctets = static_cast<std::uint32_t>(link.rxBytes);
         row.outOctets = static_cast<std::uint32_t>(link.txBytes);
         result.push_back(std::move(row));
-        m_known.emplace_back(link.index, name);
+        m_known.emplace_back(link.index, link.name);
     }
     rows = std::move(result);
     return true;
 }
 
-IfRow NetlinkInterfaceTable::DescribeLink(std::uint32_t index, const std::string& name,
-                                          unsigned type, unsigned flags) const {
+IfRow NetlinkInterfaceTable::DescribeLink(const LinkAttributes& link) {
     // Loopback and wide-area links get fixed descriptions that mark them for the adapter list
-    // to leave out, with neither a model nor a speed: sysfs and udev are not asked about them.
-    // Of the others, a speed or a device found in sysfs counts only when the sysfs entry is the
-    // link's own (not a link of the same name in another network namespace), and udev is asked
-    // only about links with a device behind them.
-    const bool special =
-        (flags & IFF_LOOPBACK) != 0 || type == ARPHRD_LOOPBACK || IsWideArea(type, flags);
+    // to leave out, with neither a model nor a speed: nothing more is asked about them. Of the
+    // others, udev's database is read only for links with a device behind them.
+    const bool special = (link.flags & IFF_LOOPBACK) != 0 || link.type == ARPHRD_LOOPBACK ||
+                         IsWideArea(link.type, link.flags);
     IfRow row;
-    row.index = index;
-    bool device = false;
-    if (!special && ValidName(name.c_str())) {
-        row.speed = ReadSpeed(name);
-        device = HasDevice(name);
-        if ((row.speed != 0 || device) && !SysfsNameMatches(name.c_str(), index)) {
-            row.speed = 0;
-            device = false;
+    row.index = link.index;
+    std::string model;
+    if (!special && ValidName(link.name)) {
+        row.speed = LinkSpeed(link);
+        if (m_options.useHardwareDatabase && HasDevice(link)) {
+            model = HardwareModel(link);
         }
     }
-    row.description = Describe(name, type, flags, device ? HardwareModel(name) : std::string());
+    row.description = Describe(link.name, link.type, link.flags, model);
     return row;
+}
+
+std::uint32_t NetlinkInterfaceTable::LinkSpeed(const LinkAttributes& link) {
+    if (!m_speeds) {
+        // A kernel without ethtool netlink: the sysfs speed file, when the entry is the link's
+        // own (not a link of the same name in another network namespace).
+        const std::uint32_t speed = ReadSpeed(link.name);
+        return speed != 0 && SysfsNameMatches(link.name, link.index) ? speed : 0;
+    }
+    // As the sysfs speed file, which has a speed only for links that are up. sysfs shows the
+    // links of one network namespace, the one it was mounted in: when that is not the table's
+    // (the first link asked about is not there under its index), no speed counts, as none would
+    // from sysfs.
+    if ((link.flags & IFF_UP) == 0) {
+        return 0;
+    }
+    if (m_sysfsIsOwn < 0) {
+        m_sysfsIsOwn = SysfsNameMatches(link.name, link.index) ? 1 : 0;
+    }
+    std::uint32_t megabits = 0;
+    if (m_sysfsIsOwn == 0 || !m_speeds->Megabits(link.index, megabits)) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(std::uint64_t{megabits} * 1000000, UINT32_MAX));
+}
+
+bool NetlinkInterfaceTable::HasDevice(const LinkAttributes& link) const {
+    if (link.knowsParents) {
+        return link.hasParent;
+    }
+    // An older kernel: virtual links (veth, bridge, ifb, tun, wireguard...), which the kernel
+    // gives a kind, have no device; of the others sysfs tells, when the entry is the link's own.
+    if (link.hasKind) {
+        return false;
+    }
+    const std::string path = m_options.sysClassNet + "/" + link.name + "/device";
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && SysfsNameMatches(link.name, link.index);
+}
+
+std::string NetlinkInterfaceTable::HardwareModel(const LinkAttributes& link) const {
+    if (m_options.hardwareModel) {
+        return m_options.hardwareModel(link.name);
+    }
+    UdevLink lookup;
+    lookup.udevData = m_options.udevData;
+    lookup.sysClassNet = m_options.sysClassNet;
+    lookup.name = link.name;
+    lookup.index = link.index;
+    if (link.hasParent) {
+        lookup.parentBus = link.parentBus;
+        lookup.parentName = link.parentName;
+    }
+    return UdevHardwareModel(lookup);
 }
 
 const std::string* NetlinkInterfaceTable::KnownName(std::uint32_t index) const {
@@ -469,41 +563,6 @@ std::uint32_t NetlinkInterfaceTable::SpeedFromText(const char* text, std::size_t
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(megabits * 1000000, UINT32_MAX));
 }
 
-std::string NetlinkInterfaceTable::HardwareModel(const std::string& name) const {
-    if (m_options.hardwareModel) {
-        return m_options.hardwareModel(name);
-    }
-    if (m_udev == nullptr) {
-        return {};
-    }
-    udev_device* device = udev_device_new_from_subsystem_sysname(m_udev, "net", name.c_str());
-    if (device == nullptr) {
-        return {};
-    }
-    std::string model;
-    // The net device itself carries the database's names; else the device it sits on.
-    udev_device* current = device;
-    for (int depth = 0; depth < 3 && current != nullptr && model.empty(); ++depth) {
-        if (const char* value = udev_device_get_property_value(current, "ID_MODEL_FROM_DATABASE")) {
-            model = value;
-        }
-        current = udev_device_get_parent(current); // owned by its child
-    }
-    udev_device_unref(device);
-    return model;
-}
-
-bool NetlinkInterfaceTable::HasDevice(const std::string& name) const {
-    // Virtual links (veth, bridge, ifb, tun, wireguard...) have no device link in sysfs, and the
-    // hardware database knows nothing of them.
-    if (!m_options.useHardwareDatabase) {
-        return false;
-    }
-    const std::string path = m_options.sysClassNet + "/" + name + "/device";
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0;
-}
-
 UniqueFd NetlinkInterfaceTable::OpenAttribute(const char* name, const char* attribute) const {
     // Built in place: the refresh that reopens the speed file must not allocate.
     char path[PATH_MAX];
@@ -522,8 +581,8 @@ bool NetlinkInterfaceTable::SysfsNameMatches(const char* name, std::uint32_t ind
            std::strtoul(text, nullptr, 10) == index;
 }
 
-std::uint32_t NetlinkInterfaceTable::ReadSpeed(const std::string& name) const {
-    return SpeedIn(OpenAttribute(name.c_str(), "speed"));
+std::uint32_t NetlinkInterfaceTable::ReadSpeed(const char* name) const {
+    return SpeedIn(OpenAttribute(name, "speed"));
 }
 
 std::uint32_t NetlinkInterfaceTable::CachedSpeed(const char* name, std::uint32_t index) {

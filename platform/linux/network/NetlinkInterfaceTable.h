@@ -13,23 +13,31 @@
 
 struct mnl_socket;
 struct nlmsghdr;
-struct udev;
 
 namespace fb::linux_impl {
 
+class EthtoolSpeeds;
+namespace detail {
+struct LinkAttributes;
+} // namespace detail
+
 // The interface table from the kernel's routing netlink: one row per link of the network
 // namespace the object was made in, in interface-index order. Counters are the links' 64-bit
-// byte counters cut to 32 bits; the speed comes from sysfs; the description is the hardware
+// byte counters cut to 32 bits; the speed comes from the kernel's ethtool interface when the
+// table is read and from sysfs when one link's counters are; the description is the hardware
 // model where udev's hardware database knows it, else the interface name, with loopback links
 // described as "Loopback (<name>)" and point-to-point or tunnel links as "WAN <name>", the
-// words by which the adapter list leaves them out.
+// words by which the adapter list leaves them out. Reading the table costs one dump of the
+// links and one speed request per listable link that is up; only links with a device behind
+// them (as the kernel reports with the link) are looked up in udev's database.
 class NetlinkInterfaceTable : public IInterfaceTable {
 public:
     struct Options {
         std::string sysClassNet = "/sys/class/net"; // where <name>/speed and <name>/ifindex are
-        bool useHardwareDatabase = true;            // ask udev for hardware models
+        std::string udevData = "/run/udev/data";    // udev's database of devices
+        bool useHardwareDatabase = true;            // look hardware models up
         // Looks up the hardware model of a link (by name) that has a device behind it; unset:
-        // udev's hardware database. Asked only when useHardwareDatabase is set.
+        // udev's database. Asked only when useHardwareDatabase is set.
         std::function<std::string(const std::string& name)> hardwareModel;
         // Read counters with RTM_GETSTATS (the 64-bit statistics alone) where the kernel has it;
         // off: always the full link (RTM_GETLINK).
@@ -61,15 +69,15 @@ private:
     };
     using Socket = std::unique_ptr<mnl_socket, SocketCloser>;
     // The row of a link without its counters: its description and speed.
-    IfRow DescribeLink(std::uint32_t index, const std::string& name, unsigned type,
-                       unsigned flags) const;
-    // The model of a link whose sysfs entry is known to be its own.
-    std::string HardwareModel(const std::string& name) const;
-    bool HasDevice(const std::string& name) const;
+    IfRow DescribeLink(const detail::LinkAttributes& link);
+    // The speed of a listable link, in bits per second.
+    std::uint32_t LinkSpeed(const detail::LinkAttributes& link);
+    bool HasDevice(const detail::LinkAttributes& link) const;
+    std::string HardwareModel(const detail::LinkAttributes& link) const;
     // Opens <sysClassNet>/<name>/<attribute> for reading.
     UniqueFd OpenAttribute(const char* name, const char* attribute) const;
     bool SysfsNameMatches(const char* name, std::uint32_t index) const;
-    std::uint32_t ReadSpeed(const std::string& name) const;
+    std::uint32_t ReadSpeed(const char* name) const;
     std::uint32_t CachedSpeed(const char* name, std::uint32_t index);
     // The speed in an open sysfs speed file, read from its start; 0 when it cannot be read.
     static std::uint32_t SpeedIn(const UniqueFd& file);
@@ -89,7 +97,8 @@ private:
     bool m_statisticsRequests = true; // off once the kernel turns RTM_GETSTATS down
     std::unique_ptr<char[]> m_buffer; // the reply of a one-link request, allocated once
     std::size_t m_bufferSize = 0;
-    struct udev* m_udev = nullptr;
+    std::unique_ptr<EthtoolSpeeds> m_speeds; // null when the kernel has no ethtool netlink
+    int m_sysfsIsOwn = -1; // whether sysfs shows this namespace's links: 1, 0, or -1 not known yet
 
     // The speed file of the link read last, kept open and read again at offset 0.
     UniqueFd m_speedFile;

@@ -52,7 +52,7 @@ sanitize: deps
 	scripts/sanitize.sh
 
 measure: build
-	cmake --build $(BUILD) --target fb_empty_window
+	cmake --build $(BUILD) --target fb_empty_window fb_minimal_qt_monitor fb_minimal_xcb_monitor
 	scripts/measure.py --build $(BUILD)
 
 format:

@@ -14,3 +14,15 @@ fb_finish_benchmarks()
 # program that shows one empty window. Built on request (`--target fb_empty_window`).
 add_executable(fb_empty_window EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/empty_window.cpp)
 target_link_libraries(fb_empty_window PRIVATE fb_common_cfg Qt6::Widgets)
+
+# Peers of the whole-program figures, built on request like the floor: the same visible work as
+# the main window (a graph scrolled every 100 ms, texts changed twice a second) done by a minimal
+# Qt Widgets program with a tray icon, and by a program speaking only the X protocol (libxcb).
+add_executable(fb_minimal_qt_monitor EXCLUDE_FROM_ALL
+               ${CMAKE_CURRENT_LIST_DIR}/minimal_qt_monitor.cpp)
+target_link_libraries(fb_minimal_qt_monitor PRIVATE fb_common_cfg Qt6::Widgets)
+pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+add_executable(fb_minimal_xcb_monitor EXCLUDE_FROM_ALL
+               ${CMAKE_CURRENT_LIST_DIR}/minimal_xcb_monitor.cpp)
+target_link_libraries(fb_minimal_xcb_monitor PRIVATE fb_common_cfg PkgConfig::XCB)
+set_target_properties(fb_minimal_xcb_monitor PROPERTIES AUTOMOC OFF)

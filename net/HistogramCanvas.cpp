@@ -50,6 +50,9 @@ bool HistogramCanvas::Draw(const HistogramPlan& plan, const HistogramPen& pen1,
         m_lastValid && thin && plan.ContinuesLast() && pen1 == m_pen1 && pen2 == m_pen2;
     m_lastValid = false;
     m_image = QImage();
+    m_change.whole = true;
+    m_change.scrolledLeft = 0;
+    m_change.columns.clear();
     if (m_canvas.isNull() || m_width != plan.Width() || m_height != plan.Height()) {
         m_width = plan.Width();
         m_height = plan.Height();
@@ -66,6 +69,8 @@ bool HistogramCanvas::Draw(const HistogramPlan& plan, const HistogramPen& pen1,
     if (moveLast) {
         MarkChangedColumns(plan);
         RepaintChanged(view, plan);
+        m_change.whole = false;
+        m_change.scrolledLeft = kScrollStep;
     } else if (thin) {
         DrawThin(view, plan);
     } else {
@@ -164,19 +169,19 @@ void HistogramCanvas::MarkChangedColumns(const HistogramPlan& plan) {
         }
     }
     mark(m_width - kScrollStep, kScrollStep);
-    m_changedColumns.clear();
+    std::vector<int>& changed = m_change.columns;
     for (int x = 0; x < m_width; ++x) {
         const auto column = static_cast<std::size_t>(x);
         const bool gridSwitched =
             x + kScrollStep < m_width && m_lastPlainRow[column + kScrollStep] != m_plainRow[column];
         if (m_changedMarks[column] != 0 || gridSwitched) {
-            m_changedColumns.push_back(x);
+            changed.push_back(x);
         }
     }
 }
 
 void HistogramCanvas::RepaintChanged(QRgb* view, const HistogramPlan& plan) const {
-    for (const int x : m_changedColumns) {
+    for (const int x : m_change.columns) {
         PaintBareColumn(view, x);
         PaintPieces(view, x, plan);
     }

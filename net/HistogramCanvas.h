@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "net/HistogramChange.h"
 #include "net/HistogramPlan.h"
 #include "net/HistogramRaster.h"
 
@@ -34,6 +35,9 @@ public:
     // The picture: a read-only window onto the canvas. Its pixels, and those of its shallow
     // copies, change with the next Draw and end with the canvas; copy() it to keep a picture.
     const QImage& Image() const { return m_image; }
+    // How the picture differs from the last one drawn: moved with a few columns drawn anew, or
+    // whole.
+    const HistogramChange& Change() const { return m_change; }
 
 private:
     // The canvas is wider than the picture, which is a window onto it from column m_viewLeft on:
@@ -64,8 +68,8 @@ private:
     std::vector<QRgb> m_plainRow;
     std::vector<QRgb> m_gridRow;
     std::vector<QRgb> m_lastPlainRow;
-    // The columns painted again when the last picture is moved, ascending.
-    std::vector<int> m_changedColumns;
+    // When the last picture is moved: by how much, and the columns painted again.
+    HistogramChange m_change;
     std::vector<std::uint8_t> m_changedMarks;
 };
 

@@ -7,6 +7,8 @@ namespace {
 
 constexpr int kScrollStep = HistogramPlan::kScrollStep;
 
+const HistogramChange kWholeChange;
+
 } // namespace
 
 void HistogramCore::Pending::Add(std::uint32_t value) {
@@ -94,10 +96,15 @@ bool HistogramCore::FollowRange() {
     return true;
 }
 
+const HistogramChange& HistogramCore::Change() const {
+    return m_canvasPicture ? m_canvas.Change() : kWholeChange;
+}
+
 void HistogramCore::Tick() {
     if (!HasImage()) {
         return;
     }
+    m_canvasPicture = false;
     // The picture of this moment is replaced below; only the phase change of a scroll remains.
     m_gridPhase = HistogramPlan::NextGridPhase(m_gridPhase);
     const bool pointsMoved = FollowRange();
@@ -157,6 +164,7 @@ void HistogramCore::DrawDirect(bool pointsMoved) {
         return;
     }
     m_image = m_canvas.Image();
+    m_canvasPicture = true;
 }
 
 } // namespace fb

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "net/HistogramCanvas.h"
+#include "net/HistogramChange.h"
 #include "net/HistogramPlan.h"
 #include "net/HistogramRaster.h"
 
@@ -55,6 +56,10 @@ public:
     void AddValues(std::uint32_t first, std::uint32_t second);
     // One timer tick: one averaged point per series into the histories, then a new picture.
     void Tick();
+    // How the image differs from the one before the last tick, so that a display can move what
+    // it shows and take only the columns drawn anew. Whole for the first image and whenever the
+    // picture is drawn anew: a new range, new or wide pens, the replay.
+    const HistogramChange& Change() const;
 
 private:
     // Values added since the last tick. Only their 32-bit sum and their number decide the next
@@ -94,6 +99,8 @@ private:
     std::uint32_t m_historyRange = 100;
     HistogramPlan m_plan;
     HistogramCanvas m_canvas;
+    // The image is the canvas's picture, and the canvas knows how it changed.
+    bool m_canvasPicture = false;
 };
 
 } // namespace fb

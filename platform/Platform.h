@@ -15,6 +15,7 @@ class IAddressTable;
 class IPacketSocketFactory;
 class IFileSystem;
 class ITrayHost;
+class IGraphSurfaceFactory;
 
 // Every platform facility the program uses, handed to the objects that need them. The program
 // fills it with the Linux implementations; tests fill it with fakes.
@@ -31,6 +32,7 @@ struct Platform {
     IPacketSocketFactory* packetSockets = nullptr;
     IFileSystem* files = nullptr;
     ITrayHost* tray = nullptr;
+    IGraphSurfaceFactory* graphSurfaces = nullptr;
 };
 
 } // namespace fb

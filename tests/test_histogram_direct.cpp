@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Direct drawing against the replay: long random runs, pixel-identical after every tick.
+// Direct drawing against the replay: long random runs, pixel-identical after every tick, and the
+// change each tick reports leads from the last picture to the new one.
 #include "net/HistogramCore.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -65,6 +67,37 @@ void ExpectSamePicture(const HistogramCore& replay, const HistogramCore& direct,
     ASSERT_EQ(FirstDifference(replay.Image(), direct.Image()), "") << "tick " << tick;
 }
 
+// The last picture moved as the change says, the columns it lists taken from the new picture;
+// a column neither moved nor listed keeps a colour no picture has.
+QImage Changed(const QImage& last, const QImage& next, const fb::HistogramChange& change) {
+    QImage changed(next.size(), QImage::Format_RGB32);
+    changed.fill(qRgb(1, 2, 3));
+    const int from = std::min(change.scrolledLeft, next.width());
+    const int kept = next.width() - from;
+    for (int y = 0; y < next.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(changed.scanLine(y));
+        const auto* lastRow = reinterpret_cast<const QRgb*>(last.constScanLine(y));
+        const auto* nextRow = reinterpret_cast<const QRgb*>(next.constScanLine(y));
+        std::copy(lastRow + from, lastRow + from + kept, row);
+        for (const int x : change.columns) {
+            row[x] = nextRow[x];
+        }
+    }
+    return changed;
+}
+
+// Returns whether the picture only moved, with some columns drawn anew.
+bool ExpectChangeHolds(const QImage& last, const HistogramCore& direct, int tick) {
+    const fb::HistogramChange& change = direct.Change();
+    if (change.whole) {
+        return false;
+    }
+    EXPECT_TRUE(std::is_sorted(change.columns.begin(), change.columns.end())) << "tick " << tick;
+    EXPECT_EQ(FirstDifference(direct.Image(), Changed(last, direct.Image(), change)), "")
+        << "tick " << tick;
+    return true;
+}
+
 class DirectDrawing : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(DirectDrawing, MatchesTheReplayAfterEveryTick) {
@@ -74,6 +107,9 @@ TEST_P(DirectDrawing, MatchesTheReplayAfterEveryTick) {
     ASSERT_TRUE(replay.BuildImage(run.width, run.height));
     ASSERT_TRUE(direct.BuildImage(run.width, run.height));
     ExpectSamePicture(replay, direct, 0);
+    EXPECT_TRUE(direct.Change().whole);
+    QImage last = direct.Image().copy();
+    int moved = 0;
 
     std::mt19937 random(run.seed);
     const auto chance = [&](int percent) {
@@ -157,10 +193,14 @@ TEST_P(DirectDrawing, MatchesTheReplayAfterEveryTick) {
         replay.Tick();
         direct.Tick();
         ExpectSamePicture(replay, direct, tick);
+        EXPECT_TRUE(replay.Change().whole);
+        moved += ExpectChangeHolds(last, direct, tick) ? 1 : 0;
         if (HasFailure()) {
             return;
         }
+        last = direct.Image().copy();
     }
+    EXPECT_GT(moved, 0) << "no tick only moved the picture";
 }
 
 // Sizes around the widths that matter: the real control (383), the full history's reach

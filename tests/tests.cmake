@@ -54,6 +54,10 @@ fb_add_test(test_histogram_direct SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_histogr
             LIBS fb_net_histogram TIMEOUT 1200)
 fb_add_test(test_histogram_ctrl SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_histogram_ctrl.cpp
             LIBS fb_ui)
+# The graph shown by the X server itself, read back from a virtual display of the test's own
+# (skipped without Xvfb).
+fb_add_test(test_graph_surface SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_graph_surface.cpp
+            LIBS fb_ui fb_linux_display PkgConfig::XCB Qt6::Test LABELS ui)
 
 # Tests of the P2P catalogue, the stored choice, the Run P2P group, Windows paths in a Wine
 # prefix and program launching.

@@ -3,6 +3,8 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QHideEvent>
+#include <QMoveEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
@@ -37,10 +39,12 @@ CHistogramCtrl::CHistogramCtrl(HistogramDrawing drawing)
     connect(&m_timer, &QTimer::timeout, this, &CHistogramCtrl::Tick);
 }
 
-bool CHistogramCtrl::Create(const QRect& rect, QWidget* parent, int /*id*/) {
+bool CHistogramCtrl::Create(const QRect& rect, QWidget* parent, int /*id*/,
+                            IGraphSurfaceFactory* surfaces) {
     if (m_core.HasImage()) {
         return false;
     }
+    m_surfaces = surfaces;
     setParent(parent);
     setGeometry(rect);
     show();
@@ -48,6 +52,7 @@ bool CHistogramCtrl::Create(const QRect& rect, QWidget* parent, int /*id*/) {
         return false;
     }
     update();
+    OpenSurface();
     m_updatePeriod = kFirstPeriod;
     m_timer.start(m_updatePeriod);
     return true;
@@ -81,24 +86,78 @@ void CHistogramCtrl::Tick() {
         return;
     }
     m_core.Tick();
+    if (m_surface != nullptr) {
+        if (m_core.HasImage() && m_surface->Show(m_core.Image(), m_core.Change())) {
+            return;
+        }
+        m_surface.reset(); // the widget paints the picture from now on
+    }
     // Only the picture changes; the edge around it stays as it was painted.
-    update(rect().adjusted(kEdge, kEdge, -kEdge, -kEdge));
+    update(ClientRect());
+}
+
+QRect CHistogramCtrl::ClientRect() const {
+    return rect().adjusted(kEdge, kEdge, -kEdge, -kEdge);
+}
+
+// A surface while the control is visible and has an image, showing the image from the start.
+void CHistogramCtrl::OpenSurface() {
+    if (m_surfaces == nullptr || m_surface != nullptr || !m_core.HasImage() || !isVisible()) {
+        return;
+    }
+    m_surface = m_surfaces->Create(*this, ClientRect());
+    const HistogramChange whole;
+    if (m_surface != nullptr && !m_surface->Show(m_core.Image(), whole)) {
+        m_surface.reset();
+    }
+}
+
+void CHistogramCtrl::CloseSurface() {
+    m_surface.reset();
+    update(ClientRect());
+}
+
+void CHistogramCtrl::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    OpenSurface();
+}
+
+// The surface lies in the top-level window and stays visible with it: hidden within its window
+// (itself or a parent), the control lets it go and makes a new one when shown again. Hidden or
+// minimised with its window, the control keeps it, and the display shows the picture again as
+// soon as the window is back.
+void CHistogramCtrl::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!isVisibleTo(window())) {
+        CloseSurface();
+    }
+}
+
+// The surface stays where it was made: a moved control needs a new one.
+void CHistogramCtrl::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    if (m_surface != nullptr) {
+        CloseSurface();
+        OpenSurface();
+    }
 }
 
 void CHistogramCtrl::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     // The sunken client edge: two pixels per side, shadow outside and dark line inside on the
     // top and left, light on the bottom and right. Drawn only when the paint reaches it.
-    const QRect inside = rect().adjusted(kEdge, kEdge, -kEdge, -kEdge);
+    const QRect inside = ClientRect();
     if (!inside.contains(event->rect())) {
         qDrawWinPanel(&painter, rect(), palette(), true);
+    }
+    if (m_surface != nullptr) {
+        return; // the display shows the picture
     }
     const QImage& image = m_core.Image();
     if (!image.isNull()) {
         painter.drawImage(QPoint(kEdge, kEdge), image);
     } else {
-        painter.fillRect(rect().adjusted(kEdge, kEdge, -kEdge, -kEdge),
-                         palette().color(QPalette::Window));
+        painter.fillRect(inside, palette().color(QPalette::Window));
     }
 }
 

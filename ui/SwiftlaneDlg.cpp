@@ -371,8 +371,11 @@ bool CSwiftlaneDlg::LoadAdapters() {
         EndDialog(kResultTableMissing);
         return false;
     }
+    QStringList entries;
+    entries.reserve(static_cast<qsizetype>(m_adapters.Entries().size()));
     for (const std::string& entry : m_adapters.Entries())
-        m_adapterCombo->addItem(Q(entry));
+        entries.append(Q(entry));
+    m_adapterCombo->addItems(entries); // one insertion into the list, however many adapters
     // A stored position that is no longer listed selects the first entry.
     m_selectedAdapter = m_adapters.SelectionFor(m_selectedAdapter);
     m_adapterCombo->setCurrentIndex(m_selectedAdapter);
@@ -383,7 +386,8 @@ bool CSwiftlaneDlg::LoadAdapters() {
 // The graph lies over the template's placeholder frame; it scrolls from the start, and its scale
 // is the lowest one until the first sample.
 void CSwiftlaneDlg::CreateGraph() {
-    m_graph.Create(Control(res::IDC_GRAPH_FRAME)->geometry(), this, res::IDC_GRAPH);
+    m_graph.Create(Control(res::IDC_GRAPH_FRAME)->geometry(), this, res::IDC_GRAPH,
+                   m_platform.graphSurfaces);
     m_graph.SetRange(1, 10);
     m_graph.SetSpeed(kGraphPeriodMs);
     m_graph.setAccessibleName(QStringLiteral("Traffic graph"));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/linux/display/X11GraphSurface.h"
 #include "platform/linux/files/IniProfile.h"
 #include "platform/linux/network/AddressTable.h"
 #include "platform/linux/network/NetConnectionState.h"
@@ -30,15 +31,16 @@ struct LinuxPlatform::Parts {
     PacketSocketFactory packetSockets;
     FileSystem files{WinePaths(WinePaths::DefaultPrefix())};
     QtTrayHost tray;
+    X11GraphSurfaceFactory graphSurfaces;
 };
 
 LinuxPlatform::LinuxPlatform()
     : m_parts(std::make_unique<Parts>()) {
     // In the order of Platform's members; each pointer's type checks its place.
     Parts& p = *m_parts;
-    m_ports = {&p.registry,   &p.shell,         &p.process,    &p.profile,
-               &p.messageBox, &p.components,    &p.interfaces, &p.connection,
-               &p.addresses,  &p.packetSockets, &p.files,      &p.tray};
+    m_ports = {&p.registry,   &p.shell,      &p.process,      &p.profile,   &p.messageBox,
+               &p.components, &p.interfaces, &p.connection,   &p.addresses, &p.packetSockets,
+               &p.files,      &p.tray,       &p.graphSurfaces};
 }
 
 LinuxPlatform::~LinuxPlatform() = default;

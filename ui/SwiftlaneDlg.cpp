@@ -500,7 +500,10 @@ void CSwiftlaneDlg::TakeSample(const IfCounters& row) {
     const ThroughputSample sample = m_sampler.Take(row);
     if (sample.peak) {
         m_graph.SetRange(1, *sample.peak);
-        ShowScale(ScaleTexts::ForPeak(*sample.peak));
+        // A quiet adapter sets the same peak at every sample: its texts are on show already.
+        if (sample.peak != m_scalePeak)
+            ShowScale(ScaleTexts::ForPeak(*sample.peak));
+        m_scalePeak = sample.peak;
     }
     m_graph.AddValues(static_cast<std::uint32_t>(sample.rates.inRate),
                       static_cast<std::uint32_t>(sample.rates.outRate));

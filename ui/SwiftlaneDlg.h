@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QComboBox;
@@ -137,6 +138,7 @@ private:
     CThroughputSampler m_sampler;
     CHistogramCtrl m_graph;
     ScaleTexts m_scale = ScaleTexts::BeforeFirstSample();
+    std::optional<int> m_scalePeak; // the peak m_scale shows, from the first sample on
     QComboBox* m_adapterCombo = nullptr;
     std::int32_t m_selectedAdapter = 0;
     CButtonST* m_runButton = nullptr;

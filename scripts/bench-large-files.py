@@ -13,7 +13,8 @@ XDG_CONFIG_HOME / WINEPREFIX, and reports:
 Four configurations, interleaved run by run so that a change in the machine's load spreads
 over all of them alike: small files, a large settings file, a large registry store, both.
 The figures are medians. It is a benchmark, not a test: it always exits 0 once it has measured,
-and marks the figures over the target.
+and marks the figures over the target. Run by root, the program (and the session bus) runs as an
+ordinary user without CAP_NET_RAW, as in the end-to-end suite (see tests/e2e/harness.py).
 
 Usage: scripts/bench-large-files.py BUILD_DIR [--runs N] [--size-mb M]
 """
@@ -105,9 +106,10 @@ def one_run(sandbox, desktop, processes, settings_text, store_text):
         sandbox.store_path.unlink(missing_ok=True)
     else:
         sandbox.store_path.write_text(store_text)
+    sandbox.hand_over()  # the files are the user's who runs the program (not root)
     time.sleep(0.2)  # the files settle, as files written long before a start have
     started = time.monotonic()
-    proc = processes.start([str(sandbox.program)], desktop.env,
+    proc = processes.start(harness.as_user([str(sandbox.program)], sandbox.user), desktop.env,
                            log_path=sandbox.artifacts / "flowbright.log")
     shown = None
     deadline = started + 60
@@ -119,6 +121,7 @@ def one_run(sandbox, desktop, processes, settings_text, store_text):
     if shown is None:
         processes.end(proc)
         return None
+    harness.check_unprivileged(proc.pid, sandbox.user)  # fails loudly on a run as root
     time.sleep(0.5)  # let it settle into its timers
     asked = time.monotonic()
     proc.send_signal(signal.SIGTERM)

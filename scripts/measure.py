@@ -42,7 +42,16 @@ Only the Python standard library is used: the X event watcher speaks the X11 pro
 Every process the script starts runs in a session of its own and carries a token in its
 environment; cleanup ends those sessions and then any process still carrying the token (a
 service the session bus started for us), by process id, and deletes the namespaces it made.
-The programs run as the user who runs the script.
+
+No measured program runs as root. Run by root (as `make measure` is in CI), the script starts
+each of them, and the session bus, as an ordinary user (the sudo user, else `nobody`) who owns
+the throwaway home, through setpriv: no supplementary groups, no capabilities, CAP_NET_RAW out
+of the bounding set and no-new-privileges (as scripts/run.sh does), also inside the network
+namespaces. The X server has no authorization file, so the user reaches the display; the
+programs run from copies in the script's temporary folder, owned by root and readable by all.
+Every run checks in /proc that no process of the program's session is root's or can reach
+CAP_NET_RAW, and stops the whole measurement when one is. Run by anyone else, the programs run
+as that user.
 """
 
 import argparse
@@ -475,6 +484,7 @@ class Sandbox:
 
     def __init__(self, root, token):
         self.token = token
+        self.user = harness.program_user()
         self.root = Path(root)
         self.home = self.root / "home"
         self.config = self.home / ".config"
@@ -488,11 +498,18 @@ class Sandbox:
         os.symlink("../drive_c", self.wineprefix / "dosdevices" / "c:")
         (self.wineprefix / "drive_c/Program Files/eMule/eMule.exe").write_bytes(b"MZ\x90\x00")
         self.store_path = self.config / "flowbright" / "registry.reg"
+        self.hand_over()
+
+    def hand_over(self):
+        """Gives the sandbox, with whatever the script wrote into it, to the user who runs the
+        programs."""
+        harness.give_tree(self.root, self.user)
 
     def reset_store(self):
         """Every run starts from the same store (the program writes its options on hiding)."""
         self.store_path.parent.mkdir(parents=True, exist_ok=True)
         self.store_path.write_text(harness.registry_text(self.STORE), encoding="utf-8")
+        self.hand_over()
 
     def write_gkrellm_config(self, interface):
         """GKrellM's configuration in the throwaway home (~/.gkrellm2/user-config, in the format
@@ -587,8 +604,10 @@ class Config:
         self.runs = []
         self.failures = []
 
-    def argv(self):
-        argv = [str(self.program)] + self.argv_extra
+    def argv(self, user, prefix=()):
+        """The command line, as `user` (None: the caller) and, if given, inside the network
+        namespace; `prefix` runs the program under a tool (valgrind), as the same user."""
+        argv = harness.as_user(list(prefix) + [str(self.program)] + self.argv_extra, user)
         return self.netns.wrap(argv) if self.netns is not None else argv
 
 
@@ -627,6 +646,23 @@ def diagnosis(watcher, proc, log_path):
     return "".join(f"\n    {line}" for line in lines)
 
 
+def session_pids(session):
+    return [int(entry) for entry in os.listdir("/proc")
+            if entry.isdigit() and session_of(int(entry)) == session]
+
+
+def check_unprivileged(config, proc, window_pid, user):
+    """The user ids of the processes of a run (its session and its window's owner); stops the
+    measurement (harness.TestFailure) when one of them is root's or, started by root, can reach
+    CAP_NET_RAW."""
+    uids = set()
+    for pid in sorted(set(session_pids(proc.pid)) | {window_pid}):
+        with contextlib.suppress(FileNotFoundError, ProcessLookupError):
+            what = f"{config.label.split(':')[0]} (process {pid})"
+            uids.add(harness.check_unprivileged(pid, user, what=what)["uid"])
+    return sorted(uids)
+
+
 def phase_figures(phase, pid, desktop, watcher, window, seconds, warmup):
     """After `warmup` seconds, the CPU time of the program and of the X server, the program's
     wake-ups and the window's updates over `seconds`; the keys start with `phase`."""
@@ -659,7 +695,8 @@ def launch(config, desktop, watcher, processes, sandbox):
             Path(config.program).with_suffix(".ini").unlink()
     log_path = sandbox.artifacts / f"{config.key}.log"
     launched = time.monotonic()
-    proc = processes.start(config.argv(), desktop.env, log_path=log_path, cwd=str(sandbox.home))
+    proc = processes.start(config.argv(sandbox.user), desktop.env, log_path=log_path,
+                           cwd=str(sandbox.home))
     with watcher.cond:
         watcher.cpu_pid = proc.pid  # `ip netns exec` keeps the process id
     window = watcher.wait(lambda: main_window_of(watcher, proc.pid, config.min_size), 30)
@@ -676,6 +713,11 @@ def launch(config, desktop, watcher, processes, sandbox):
         "window_size": [record["width"], record["height"]],
         "map_seen_late": bool(record.get("map_seen_late")),
     }
+    try:
+        figures["uids"] = check_unprivileged(config, proc, record["pid"], sandbox.user)
+    except harness.TestFailure:
+        processes.end(proc, grace=1.0)
+        raise
     painted = watcher.wait(lambda: watcher.windows[window]["damage"], 5)
     figures["first_paint_ms"] = (painted[0] - launched) * 1000.0 if painted else None
     return proc, window, record["pid"], figures
@@ -765,18 +807,20 @@ def profile_callgrind(config, desktop, watcher, processes, sandbox, seconds, war
     """One run under callgrind, instrumented only during the shown and the hidden windows."""
     if shutil.which("valgrind") is None or shutil.which("callgrind_control") is None:
         raise RuntimeError("valgrind (callgrind) is not installed")
+    # The dumps go where the program's user may write: the sandbox, when the script is root's.
+    dump_dir = out_dir if sandbox.user is None else sandbox.root / "callgrind"
+    dump_dir.mkdir(exist_ok=True)
     sandbox.reset_store()
     prefix = ["valgrind", "--tool=callgrind", "--separate-threads=no",
-              f"--callgrind-out-file={out_dir}/callgrind.out.%p"]
-    argv = prefix + [str(config.program)] + config.argv_extra
-    if config.netns is not None:
-        argv = config.netns.wrap(argv)
-    proc = processes.start(argv, desktop.env, log_path=out_dir / "callgrind.log",
-                           cwd=str(sandbox.home))
+              f"--callgrind-out-file={dump_dir}/callgrind.out.%p"]
+    proc = processes.start(config.argv(sandbox.user, prefix), desktop.env,
+                           log_path=out_dir / "callgrind.log", cwd=str(sandbox.home))
     control_log = out_dir / "callgrind_control.log"
 
     def control(option, pid):
-        result = run_quiet(["callgrind_control", option, str(pid)], env=desktop.env, timeout=60)
+        # vgdb reaches valgrind only as the user who runs it.
+        result = run_quiet(harness.as_user(["callgrind_control", option, str(pid)], sandbox.user),
+                           env=desktop.env, timeout=60)
         with open(control_log, "a", encoding="utf-8") as f:
             f.write(f"$ callgrind_control {option} {pid}\n{result.stdout}{result.stderr}")
 
@@ -786,7 +830,7 @@ def profile_callgrind(config, desktop, watcher, processes, sandbox, seconds, war
         control("--dump=startup", pid)
         control("--instr=off", pid)
         reports = []
-        dumps = sorted(out_dir.glob(f"callgrind.out.{pid}.*"), key=lambda p: p.stat().st_mtime)
+        dumps = sorted(dump_dir.glob(f"callgrind.out.{pid}.*"), key=lambda p: p.stat().st_mtime)
         if dumps:
             reports.append(annotate(dumps[-1], out_dir / f"callgrind-{config.key}-startup.txt"))
         # Everything runs far slower under valgrind.
@@ -796,7 +840,8 @@ def profile_callgrind(config, desktop, watcher, processes, sandbox, seconds, war
             time.sleep(seconds)
             control(f"--dump={phase}", pid)
             control("--instr=off", pid)
-            dumps = sorted(out_dir.glob(f"callgrind.out.{pid}.*"), key=lambda p: p.stat().st_mtime)
+            dumps = sorted(dump_dir.glob(f"callgrind.out.{pid}.*"),
+                           key=lambda p: p.stat().st_mtime)
             if dumps:
                 reports.append(annotate(dumps[-1], out_dir / f"callgrind-{config.key}-{phase}.txt"))
         return reports
@@ -811,7 +856,8 @@ def profile_strace(config, desktop, watcher, processes, sandbox, seconds, warmup
     # Start-up: the program started under strace, ended once its window is shown.
     sandbox.reset_store()
     startup = out_dir / f"strace-{config.key}-startup.txt"
-    argv = ["strace", "-f", "-c", "-o", str(startup), str(config.program)] + config.argv_extra
+    argv = harness.as_user([str(config.program)] + config.argv_extra, sandbox.user)
+    argv = ["strace", "-f", "-c", "-o", str(startup)] + argv
     if config.netns is not None:
         argv = config.netns.wrap(argv)
     proc = processes.start(argv, desktop.env, log_path=out_dir / "strace.log",
@@ -825,7 +871,8 @@ def profile_strace(config, desktop, watcher, processes, sandbox, seconds, warmup
     reports = [startup]
 
     sandbox.reset_store()
-    proc = processes.start(config.argv(), desktop.env, log_path=out_dir / "program.log",
+    proc = processes.start(config.argv(sandbox.user), desktop.env,
+                           log_path=out_dir / "program.log",
                            cwd=str(sandbox.home))
     try:
         window, pid = wait_window(watcher, proc, 30, config.label)
@@ -846,7 +893,8 @@ def profile_perf(config, desktop, watcher, processes, sandbox, seconds, warmup, 
         log("perf is not installed: no perf profile")
         return []
     sandbox.reset_store()
-    proc = processes.start(config.argv(), desktop.env, log_path=out_dir / "program-perf.log",
+    proc = processes.start(config.argv(sandbox.user), desktop.env,
+                           log_path=out_dir / "program-perf.log",
                            cwd=str(sandbox.home))
     reports = []
     try:
@@ -953,6 +1001,8 @@ def build_report(configs, args, context):
         key: {peer: ratio(main.get(key), report["configs"].get(peer, {}).get("median", {})
                           .get(key)) for peer, _ in PEERS} for key, *_ in ROWS}
     report["many_links"] = links_figures(report["configs"], args.links)
+    report["run_as"]["uids_seen"] = sorted({uid for c in configs for r in c.runs
+                                            for uid in r.get("uids", [])})
     report["checks"] = [{"figure": key, "value": main.get(key), "target": limit,
                          "met": main.get(key) is not None and main[key] <= limit}
                         for key, limit in TARGETS.items()]
@@ -993,6 +1043,11 @@ def print_table(report):
         if key in configs:
             print(f"  {key}: {configs[key]['label']}")
     print("  wake-ups: voluntary context switches of all threads; CPU: schedstat of all threads")
+    run_as = report["run_as"]
+    print(f"  every measured process ran as {run_as['user']} (uids seen: "
+          f"{', '.join(map(str, run_as['uids_seen']))})"
+          + (", without CAP_NET_RAW (bounding set, no-new-privs)" if run_as["net_raw_dropped"]
+             else ""))
     links = report.get("many_links")
     if links:
         cpu, startup = links["startup_cpu_ms"], links["startup_ms"]
@@ -1031,9 +1086,24 @@ def prepare_bench(build):
     return paths
 
 
-def prepare_programs(args, workdir):
+def readable_copies(paths, folder):
+    """Root-owned copies of the measuring programs in `folder`, which every user may read and
+    run (the build tree may be closed to the user who runs them)."""
+    folder.mkdir(mode=0o755)
+    copies = {}
+    for target, path in paths.items():
+        copies[target] = folder / path.name
+        shutil.copy2(path, copies[target])
+        copies[target].chmod(0o755)
+    return copies
+
+
+def prepare_programs(args, workdir, user):
     """The program (installed into a temporary prefix unless --no-install) and the measuring
-    programs of bench/."""
+    programs of bench/; run by root, all in `workdir`, owned by root and readable by `user`, who
+    owns the program's folder (its INI file is written beside it)."""
+    if user is not None:
+        workdir.chmod(0o755)
     build = Path(args.build).resolve()
     built = build / "flowbright"
     if not built.is_file():
@@ -1048,7 +1118,11 @@ def prepare_programs(args, workdir):
         if result.returncode != 0:
             raise RuntimeError(f"cmake --install failed: {result.stderr.strip()[-1000:]}")
         program = prefix / "bin" / "flowbright"
-    return program, prepare_bench(build)
+    bench = prepare_bench(build)
+    if user is not None:
+        harness.give_tree(program.parent, user, keep=[program])
+        bench = readable_copies(bench, workdir / "bench")
+    return program, bench
 
 
 def peer_configs(args, bench, size, sandbox):
@@ -1193,13 +1267,19 @@ def startup_rounds(args, configs, desktop, watcher, processes, sandbox):
 
 
 def measure(args, context, workdir, processes, namespaces, started):
-    program, bench = prepare_programs(args, workdir)
     sandbox = Sandbox(workdir / "sandbox", processes.token)
+    program, bench = prepare_programs(args, workdir, sandbox.user)
+    user = sandbox.user
+    context["run_as"] = {"user": user.pw_name if user else os.environ.get("USER"),
+                         "uid": user.pw_uid if user else os.getuid(),
+                         "net_raw_dropped": user is not None}
     desktop = Desktop(sandbox, processes)
     watcher = XWatcher(desktop.display_number)
     watcher.start()
     try:
-        log(f"measure: display {desktop.display}, program {program}")
+        log(f"measure: display {desktop.display}, program {program}, "
+            + (f"every program as {user.pw_name} (uid {user.pw_uid}) without CAP_NET_RAW"
+               if user else f"every program as uid {os.getuid()}"))
         main = Config("flowbright", "Flowbright, accelerating (machine's own network)", program)
         if args.profile:
             configs = [main] + namespace_configs(args, program, namespaces) \

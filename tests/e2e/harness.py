@@ -10,6 +10,15 @@ Every test gets
   - when run as root, a network namespace of its own with a veth pair, so that the adapter
     list is known and the program's packet socket never sees the machine's real interfaces.
 
+Flowbright never runs as root. When the suite runs as root (CI does), the program, the session
+bus (and so the accessibility services it starts) and the accessibility probe run as an
+ordinary user (the sudo user, else `nobody`) who owns the sandbox, through setpriv: without
+CAP_NET_RAW in the bounding set and with no-new-privileges, so that not even a file capability
+gives it back. A test that wants the watcher's packet socket runs a root-owned copy of the
+program carrying `cap_net_raw+ep`, still as that user. The X server, the window manager, the
+tray and the tools that drive them stay root's: the X server has no authorization file, so any
+local client may connect.
+
 Every process the harness starts runs in a session of its own and carries the sandbox's token
 in its environment; cleanup ends the sessions it started and then any process still carrying
 the token (services that the bus started for us), by process id, and nothing else.
@@ -23,6 +32,7 @@ import contextlib
 import fcntl
 import json
 import os
+import pwd
 import re
 import select
 import shutil
@@ -101,6 +111,84 @@ def wait_until(predicate, timeout, what, interval=0.1):
 
 def is_root():
     return os.geteuid() == 0
+
+
+# ---- Running as an ordinary user --------------------------------------------------------------
+
+CAP_NET_RAW = 13
+
+
+def program_user():
+    """The account (a pwd entry) that runs the program and its session when the caller is root:
+    the sudo user, else `nobody`; None when the caller is not root."""
+    if not is_root():
+        return None
+    for name in (os.environ.get("SUDO_USER"), "nobody"):
+        with contextlib.suppress(KeyError, TypeError):
+            entry = pwd.getpwnam(name)
+            if entry.pw_uid != 0:
+                return entry
+    raise TestFailure("no account other than root to run the program as")
+
+
+def as_user(argv, user, raw_socket=False):
+    """`argv` run as `user` (unchanged when None), with no supplementary group and no inherited
+    capability. Without `raw_socket`, CAP_NET_RAW also leaves the bounding set and
+    no-new-privileges is set, so that no file capability gives anything back; with it, a program
+    file carrying cap_net_raw+ep gets that one capability."""
+    if user is None:
+        return list(argv)
+    prefix = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}", "--clear-groups",
+              "--inh-caps=-all"]
+    if not raw_socket:
+        prefix += ["--bounding-set=-net_raw", "--no-new-privs"]
+    return prefix + ["--"] + list(argv)
+
+
+def give_tree(root, user, keep=()):
+    """Makes `user` the owner of `root` and of everything below it, except the paths in `keep`
+    (they stay root's). Symbolic links themselves change owner, not their targets."""
+    if user is None:
+        return
+    kept = {Path(path) for path in keep}
+    os.chown(root, user.pw_uid, user.pw_gid, follow_symlinks=False)
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = Path(folder) / name
+            if path not in kept:
+                os.chown(path, user.pw_uid, user.pw_gid, follow_symlinks=False)
+
+
+def process_credentials(pid):
+    """Real and effective user ids, the effective and bounding capability sets and the
+    no-new-privileges flag of a process, from /proc/<pid>/status."""
+    fields = {}
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        key, _, value = line.partition(":")
+        fields[key] = value.split()
+    return {"uid": int(fields["Uid"][0]), "euid": int(fields["Uid"][1]),
+            "cap_eff": int(fields["CapEff"][0], 16), "cap_bnd": int(fields["CapBnd"][0], 16),
+            "no_new_privs": fields.get("NoNewPrivs", ["0"])[0] == "1"}
+
+
+def check_unprivileged(pid, user, raw_socket=False, what="the program"):
+    """Fails unless process `pid` runs as `user` (as anyone but root when None); when the
+    harness dropped its privileges, also unless CAP_NET_RAW is out of reach (or, with
+    `raw_socket`, the one capability it holds). Returns the credentials."""
+    cred = process_credentials(pid)
+    check(cred["uid"] != 0 and cred["euid"] != 0,
+          f"{what} (process {pid}) runs as root: {cred}")
+    if user is None:
+        return cred
+    check(cred["uid"] == user.pw_uid, f"{what} runs as uid {cred['uid']}, not {user.pw_name}")
+    net_raw = 1 << CAP_NET_RAW
+    if raw_socket:
+        check(cred["cap_eff"] == net_raw, f"{what} holds capabilities {cred['cap_eff']:#x}, "
+              "not CAP_NET_RAW alone")
+    else:
+        check(cred["cap_eff"] == 0 and not cred["cap_bnd"] & net_raw and cred["no_new_privs"],
+              f"{what} can reach CAP_NET_RAW: {cred}")
+    return cred
 
 
 # ---- Wine's registry text format ------------------------------------------------------------
@@ -381,11 +469,13 @@ def run(argv, env=None, timeout=20, check_rc=True, input_text=None):
 def home_env(sandbox, path, display=None, bus=None):
     """The whole environment of a program run in a throwaway home: nothing of the caller's
     leaks in, so that a run never reads or writes the real user's settings. `sandbox` gives
-    `home`, `config`, `runtime` and `wineprefix`; `display` and `bus` are the desktop's."""
+    `home`, `config`, `runtime`, `wineprefix` and `user` (who runs the programs, None for the
+    caller); `display` and `bus` are the desktop's."""
+    user = sandbox.user
     env = {
         "HOME": str(sandbox.home),
-        "USER": os.environ.get("USER", "root"),
-        "LOGNAME": os.environ.get("LOGNAME", "root"),
+        "USER": user.pw_name if user else os.environ.get("USER", "root"),
+        "LOGNAME": user.pw_name if user else os.environ.get("LOGNAME", "root"),
         "PATH": path,
         "LANG": "C.UTF-8",
         "XDG_CONFIG_HOME": str(sandbox.config),
@@ -409,6 +499,7 @@ class Sandbox:
 
     def __init__(self, program, artifacts):
         self.token = uuid.uuid4().hex
+        self.user = program_user()
         self.root = Path(tempfile.mkdtemp(prefix="fb-e2e-"))
         self.artifacts = Path(artifacts)
         self.artifacts.mkdir(parents=True, exist_ok=True)
@@ -429,9 +520,23 @@ class Sandbox:
             target = self.bin / name
             shutil.copyfile(HERE / "recorder.py", target)
             target.chmod(0o755)
+        # Root's file, in a folder of the user's (the settings file goes beside it).
         self.program = self.prefix / "bin" / "flowbright"
         shutil.copy2(program, self.program)
+        self.program.chmod(0o755)
         self.records_path.touch()
+        self.hand_over()
+
+    def hand_over(self):
+        """Gives the sandbox (all but the program file) to the user who runs the programs, with
+        whatever the test wrote into it so far."""
+        give_tree(self.root, self.user, keep=[self.program])
+
+    def grant_raw_socket(self):
+        """The program copy gets the capability to open the watcher's packet socket (as root,
+        once installed, does); the copy is root's, so the user cannot change it."""
+        check(self.user is not None, "only root can give the program a capability")
+        run(["setcap", "cap_net_raw+ep", str(self.program)])
 
     # Paths the program uses.
     @property
@@ -605,9 +710,12 @@ class Desktop:
         wait_until(lambda: self._tray_window() is None, 10, "the notification area to go")
 
     def _start_bus(self):
+        # The program's user owns the session: the bus and the services it starts.
+        self.sandbox.hand_over()
         address = f"unix:path={self.sandbox.runtime}/bus"
         proc = self.processes.start(
-            ["dbus-daemon", "--session", "--nofork", "--nopidfile", f"--address={address}"],
+            as_user(["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                     f"--address={address}"], self.sandbox.user),
             self.sandbox.env(self.display), log_path=self.logs / "dbus.log")
         wait_until(lambda: proc.poll() is not None or os.path.exists(self.sandbox.runtime / "bus"),
                    10, "the session bus")
@@ -690,12 +798,19 @@ def image_colours(path):
 # ---- The program ------------------------------------------------------------------------------
 
 class Flowbright:
-    """One run of the program on a desktop."""
+    """One run of the program on a desktop, as the sandbox's user when the caller is root;
+    with `raw_socket`, the program file carries the capability for the watcher's socket."""
 
-    def __init__(self, desktop, netns=None, cwd=None, name="flowbright", argv=None):
+    def __init__(self, desktop, netns=None, cwd=None, name="flowbright", argv=None,
+                 raw_socket=False):
         self.desktop = desktop
         self.sandbox = desktop.sandbox
-        argv = list(argv) if argv else [str(self.sandbox.program)]
+        self.raw_socket = raw_socket
+        if raw_socket:
+            self.sandbox.grant_raw_socket()
+        self.sandbox.hand_over()
+        argv = as_user(list(argv) if argv else [str(self.sandbox.program)], self.sandbox.user,
+                       raw_socket)
         if netns is not None:
             argv = netns.wrap(argv)
         self.log_path = self.sandbox.artifacts / f"{name}.log"
@@ -708,6 +823,12 @@ class Flowbright:
 
     def alive(self):
         return self.proc.poll() is None
+
+    def check_unprivileged(self):
+        """Fails when the program runs as root, or (unless it is meant to) can reach
+        CAP_NET_RAW."""
+        check(self.alive(), "the program ended: " + self.log_tail())
+        return check_unprivileged(self.pid, self.sandbox.user, self.raw_socket)
 
     def wait_exit(self, timeout):
         try:
@@ -741,6 +862,7 @@ class Flowbright:
             wins = self.titled_windows()
             return wins[0] if wins else None
         self.main_window = wait_until(found, timeout, "the main window")
+        self.check_unprivileged()
         return self.main_window
 
     def main_window_viewable(self):
@@ -749,7 +871,8 @@ class Flowbright:
 
     # Accessibility tree.
     def tree(self):
-        result = run([SYSTEM_PYTHON, str(HERE / "atspi_probe.py"), "tree", str(self.pid)],
+        result = run(as_user([SYSTEM_PYTHON, str(HERE / "atspi_probe.py"), "tree",
+                              str(self.pid)], self.sandbox.user),
                      env=self.desktop.env, check_rc=False, timeout=30)
         if result.returncode != 0:
             raise TestFailure("reading the accessibility tree failed: " + result.stderr[-500:])
@@ -855,7 +978,8 @@ class Flowbright:
     def _menu_monitor(self):
         if self._monitor is None or self._monitor.poll() is not None:
             self._monitor = self.desktop.processes.start(
-                [SYSTEM_PYTHON, str(HERE / "atspi_probe.py"), "monitor", str(self.pid)],
+                as_user([SYSTEM_PYTHON, str(HERE / "atspi_probe.py"), "monitor",
+                         str(self.pid)], self.sandbox.user),
                 self.desktop.env, stdout=subprocess.PIPE,
                 log_path=self.sandbox.artifacts / "atspi-monitor.log")
             self._monitor_buffer = b""

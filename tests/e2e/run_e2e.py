@@ -58,13 +58,14 @@ class Context:
         self.desktop = h.Desktop(self.sandbox, self.processes, tray=tray)
         return self.desktop
 
-    def start(self, cwd=None, wait=True):
-        """Starts the program; with `wait`, until its main window shows."""
+    def start(self, cwd=None, wait=True, raw_socket=False):
+        """Starts the program; with `wait`, until its main window shows. With `raw_socket`
+        (as root only) the program file carries the capability for the watcher's socket."""
         if self.desktop is None:
             self.start_desktop()
         self.runs += 1
         app = h.Flowbright(self.desktop, netns=self.netns, cwd=cwd,
-                           name=f"flowbright-run{self.runs}")
+                           name=f"flowbright-run{self.runs}", raw_socket=raw_socket)
         if wait:
             app.wait_main_window()
         return app
@@ -387,7 +388,9 @@ def accelerating_with_traffic(ctx):
     # pair once and are dropped there, never leaving the namespace.
     h.run(ns.wrap(["ip", "neigh", "add", "10.77.0.2", "lladdr", macs[lan1], "dev", lan0]))
     h.run(ns.wrap(["ip", "neigh", "add", "10.78.0.2", "lladdr", macs[lan0], "dev", lan1]))
-    app = ctx.start()
+    # The watcher's packet socket receives all of it, as on a machine where the program was
+    # given the capability.
+    app = ctx.start(raw_socket=True)
     sender = ctx.sandbox.artifacts / "traffic.py"
     sender.write_text(TRAFFIC_SENDER)
     env = ctx.sandbox.env()
@@ -855,8 +858,10 @@ def main():
         print(f"0 passed, {len(selected)} failed")
         return 1
     signal.signal(signal.SIGALRM, _alarm)
+    user = h.program_user()
     print(f"e2e: {len(selected)} tests; program {program}; artifacts in {artifacts}"
-          + ("" if h.is_root() else "; not root: no network namespace"))
+          + (f"; as root: the program runs as {user.pw_name}, without CAP_NET_RAW unless a "
+             "test grants it" if user else "; not root: no network namespace"))
     for function in selected:
         name = function.__name__
         start = time.monotonic()

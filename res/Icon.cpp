@@ -26,7 +26,9 @@ namespace fb::res {
 
 namespace {
 
-constexpr std::array kSizes = {16, 22, 24, 32, 48, 64, 128, 256};
+// Up to 128 pixels: the window's icon property carries every size (a 256-pixel one alone would
+// add a quarter of a megabyte to it), and launchers and docks take the installed theme's icons.
+constexpr std::array kSizes = {16, 22, 24, 32, 48, 64, 128};
 
 // The icon's PNG files, decoded when a size is asked for and not kept: the window manager and the
 // notification area take their copies once. The files are read as PNG by name, so no image

@@ -7,6 +7,7 @@
 #include <linux/genetlink.h>
 #include <linux/netlink.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -55,6 +56,44 @@ int TakeSpeed(const nlmsghdr* message, void* data) {
     };
     mnl_attr_parse(message, sizeof(genlmsghdr), attribute, data);
     return MNL_CB_STOP;
+}
+
+// The sysfs speed file shows the speed as a signed number, which makes anything above INT_MAX
+// (SPEED_UNKNOWN among them) unknown.
+bool KnownSpeed(std::uint32_t speed) {
+    return speed <= static_cast<std::uint32_t>(INT_MAX);
+}
+
+// One link of a dump: its index from the request header the answer carries, and its speed.
+int TakeDumpEntry(const nlmsghdr* message, void* data) {
+    struct Entry {
+        std::uint32_t index = 0;
+        std::uint32_t speed = SPEED_UNKNOWN;
+    } entry;
+    const auto attribute = [](const nlattr* attr, void* into) -> int {
+        auto& found = *static_cast<Entry*>(into);
+        if (mnl_attr_get_type(attr) == ETHTOOL_A_LINKMODES_SPEED &&
+            mnl_attr_validate(attr, MNL_TYPE_U32) == 0) {
+            found.speed = mnl_attr_get_u32(attr);
+        } else if (mnl_attr_get_type(attr) == ETHTOOL_A_LINKMODES_HEADER &&
+                   mnl_attr_validate(attr, MNL_TYPE_NESTED) == 0) {
+            const auto header = [](const nlattr* inner, void* to) -> int {
+                if (mnl_attr_get_type(inner) == ETHTOOL_A_HEADER_DEV_INDEX &&
+                    mnl_attr_validate(inner, MNL_TYPE_U32) == 0) {
+                    static_cast<Entry*>(to)->index = mnl_attr_get_u32(inner);
+                }
+                return MNL_CB_OK;
+            };
+            mnl_attr_parse_nested(attr, header, &found);
+        }
+        return MNL_CB_OK;
+    };
+    mnl_attr_parse(message, sizeof(genlmsghdr), attribute, &entry);
+    if (entry.index != 0 && KnownSpeed(entry.speed)) {
+        static_cast<std::vector<std::pair<std::uint32_t, std::uint32_t>>*>(data)->emplace_back(
+            entry.index, entry.speed);
+    }
+    return MNL_CB_OK;
 }
 
 } // namespace
@@ -111,7 +150,62 @@ bool EthtoolSpeeds::Ask(unsigned seq, int (*take)(const nlmsghdr*, void*), void*
     return false;
 }
 
+bool EthtoolSpeeds::Refresh() {
+    m_dump.clear();
+    m_dumped = false;
+    if (m_family == 0) {
+        return false;
+    }
+    const unsigned seq = ++m_seq;
+    PutGenericHeader(m_buffer.get(), m_family, ETHTOOL_MSG_LINKMODES_GET, ETHTOOL_GENL_VERSION,
+                     seq);
+    auto* request = reinterpret_cast<nlmsghdr*>(m_buffer.get());
+    request->nlmsg_flags |= NLM_F_DUMP;
+    nlattr* header = mnl_attr_nest_start(request, ETHTOOL_A_LINKMODES_HEADER);
+    mnl_attr_put_u32(request, ETHTOOL_A_HEADER_FLAGS, ETHTOOL_FLAG_COMPACT_BITSETS);
+    mnl_attr_nest_end(request, header);
+    if (mnl_socket_sendto(m_socket.get(), request, request->nlmsg_len) < 0) {
+        return false;
+    }
+    // Links whose drivers have no speed to tell are left out of the answer.
+    for (;;) {
+        const ssize_t n = mnl_socket_recvfrom(m_socket.get(), m_buffer.get(), kBufferSize);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            m_dump.clear();
+            return false;
+        }
+        const int result = mnl_cb_run(m_buffer.get(), static_cast<std::size_t>(n), seq, m_port,
+                                      TakeDumpEntry, &m_dump);
+        if (result == MNL_CB_STOP) {
+            break;
+        }
+        if (result < 0 && errno != EPROTO) { // EPROTO: a late answer to an earlier request
+            m_dump.clear();
+            return false;
+        }
+    }
+    std::sort(m_dump.begin(), m_dump.end());
+    m_dumped = true;
+    return true;
+}
+
 bool EthtoolSpeeds::Megabits(std::uint32_t index, std::uint32_t& megabits) {
+    if (!m_dumped) {
+        return AskMegabits(index, megabits);
+    }
+    const auto found = std::lower_bound(m_dump.begin(), m_dump.end(),
+                                        std::pair<std::uint32_t, std::uint32_t>{index, 0});
+    if (found == m_dump.end() || found->first != index) {
+        return false;
+    }
+    megabits = found->second;
+    return true;
+}
+
+bool EthtoolSpeeds::AskMegabits(std::uint32_t index, std::uint32_t& megabits) {
     if (m_family == 0) {
         return false;
     }
@@ -124,9 +218,7 @@ bool EthtoolSpeeds::Megabits(std::uint32_t index, std::uint32_t& megabits) {
     mnl_attr_put_u32(request, ETHTOOL_A_HEADER_FLAGS, ETHTOOL_FLAG_COMPACT_BITSETS);
     mnl_attr_nest_end(request, header);
     std::uint32_t speed = SPEED_UNKNOWN;
-    // The sysfs speed file shows the speed as a signed number, which makes anything above
-    // INT_MAX (SPEED_UNKNOWN among them) unknown.
-    if (!Ask(seq, TakeSpeed, &speed) || speed > static_cast<std::uint32_t>(INT_MAX)) {
+    if (!Ask(seq, TakeSpeed, &speed) || !KnownSpeed(speed)) {
         return false;
     }
     megabits = speed;

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 struct mnl_socket;
 struct nlmsghdr;
@@ -22,11 +24,17 @@ public:
     // False when the kernel has no ethtool netlink family (before 5.6, or built without it).
     bool Available() const { return m_family != 0; }
 
+    // Asks for the speeds of every link of the namespace at once: one dump, however many links
+    // there are. Megabits answers from it until the next call. False when the dump failed;
+    // Megabits then asks link by link.
+    bool Refresh();
+
     // The speed of link `index` in megabits per second; false when the link reports none (no
     // speed at all, or an unknown one) or cannot be asked.
     bool Megabits(std::uint32_t index, std::uint32_t& megabits);
 
 private:
+    bool AskMegabits(std::uint32_t index, std::uint32_t& megabits);
     struct SocketCloser {
         void operator()(mnl_socket* socket) const;
     };
@@ -38,6 +46,9 @@ private:
     unsigned m_seq = 0;
     std::uint16_t m_family = 0;
     std::unique_ptr<char[]> m_buffer;
+    // The last dump: (link index, megabits) by index; valid when m_dumped.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_dump;
+    bool m_dumped = false;
 };
 
 } // namespace fb::linux_impl

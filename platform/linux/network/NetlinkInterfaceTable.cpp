@@ -283,6 +283,9 @@ bool NetlinkInterfaceTable::ReadTable(std::vector<IfRow>& rows) {
     result.reserve(links.size());
     m_known.clear();
     m_sysfsIsOwn = -1;
+    if (m_speeds) {
+        m_speeds->Refresh(); // every link's speed in one answer
+    }
     for (const LinkAttributes& link : links) {
         IfRow row = DescribeLink(link);
         row.inOctets = static_cast<std::uint32_t>(link.rxBytes);

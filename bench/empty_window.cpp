@@ -13,6 +13,8 @@
 //
 //   fb_empty_window [--size WIDTHxHEIGHT] [--ticking WIDTHxHEIGHT]     (size default 400x300)
 
+#include "bench/ScrollingPicture.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -39,42 +41,23 @@ protected:
     }
 };
 
-// A picture that moves 3 pixels left on every tick, with one new column of colour at the right.
-class TickingPicture final : public QWidget {
+// The picture ticks every 100 ms while shown, with a green row that moves down a row a tick.
+class TickingPicture {
 public:
     TickingPicture(QWidget* parent, QSize size)
-        : QWidget(parent)
-        , m_image(size, QImage::Format_RGB32) {
-        setAttribute(Qt::WA_OpaquePaintEvent);
-        setFixedSize(size);
-        m_image.fill(Qt::black);
-        connect(&m_ticks, &QTimer::timeout, this, &TickingPicture::Tick);
+        : m_picture(parent, size) {
+        QObject::connect(&m_ticks, &QTimer::timeout, &m_picture, [this] {
+            m_picture.Scroll(m_row, -1);
+            m_row = (m_row + 1) % m_picture.height();
+        });
     }
 
     void Start() { m_ticks.start(100); }
     void Stop() { m_ticks.stop(); }
-
-protected:
-    void paintEvent(QPaintEvent* event) override {
-        (void)event;
-        QPainter painter(this);
-        painter.drawImage(0, 0, m_image);
-    }
+    void Move(int x, int y) { m_picture.move(x, y); }
 
 private:
-    void Tick() {
-        constexpr int kStep = 3;
-        const int width = m_image.width();
-        for (int y = 0; y < m_image.height(); ++y) {
-            auto* row = reinterpret_cast<QRgb*>(m_image.scanLine(y));
-            std::copy(row + kStep, row + width, row);
-            std::fill(row + width - kStep, row + width, y == m_row ? qRgb(0, 255, 0) : 0u);
-        }
-        m_row = (m_row + 1) % m_image.height();
-        update();
-    }
-
-    QImage m_image;
+    fb::bench::ScrollingPicture m_picture;
     QTimer m_ticks;
     int m_row = 0;
 };
@@ -83,7 +66,7 @@ class TickingWindow final : public EmptyWindow {
 public:
     explicit TickingWindow(QSize pictureSize)
         : m_picture(this, pictureSize) {
-        m_picture.move(8, 8);
+        m_picture.Move(8, 8);
         connect(&m_sampler, &QTimer::timeout, this, [] {});
         m_sampler.start(500);
     }
@@ -103,19 +86,6 @@ private:
     QTimer m_sampler;
 };
 
-std::optional<QSize> SizeOption(const QStringList& arguments, QLatin1String option) {
-    static const QRegularExpression sizePattern(
-        QStringLiteral("^([1-9][0-9]{0,4})x([1-9][0-9]{0,4})$"));
-    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
-        if (arguments.at(i) != option)
-            continue;
-        const QRegularExpressionMatch match = sizePattern.match(arguments.at(i + 1));
-        if (match.hasMatch())
-            return QSize(match.captured(1).toInt(), match.captured(2).toInt());
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -124,8 +94,9 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     const QStringList arguments = QApplication::arguments();
-    const QSize size = SizeOption(arguments, QLatin1String("--size")).value_or(QSize(400, 300));
-    std::optional<QSize> picture = SizeOption(arguments, QLatin1String("--ticking"));
+    const QSize size =
+        fb::bench::SizeOption(arguments, QLatin1String("--size")).value_or(QSize(400, 300));
+    std::optional<QSize> picture = fb::bench::SizeOption(arguments, QLatin1String("--ticking"));
     if (picture)
         *picture = picture->boundedTo(size - QSize(16, 16)).expandedTo(QSize(8, 8));
 

@@ -11,6 +11,8 @@
 //
 //   fb_minimal_qt_monitor [--size WIDTHxHEIGHT] [--graph WIDTHxHEIGHT]   (400x300, 340x44)
 
+#include "bench/ScrollingPicture.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -29,49 +31,8 @@
 
 namespace {
 
-constexpr int kStep = 3;
 constexpr int kGraphPeriodMs = 100;
 constexpr int kSamplePeriodMs = 500;
-
-// The graph: a picture moved left by kStep pixels on every tick, with the newest values drawn
-// as a strip at the right edge.
-class GraphPicture final : public QWidget {
-public:
-    GraphPicture(QWidget* parent, QSize size)
-        : QWidget(parent)
-        , m_image(size, QImage::Format_RGB32) {
-        setAttribute(Qt::WA_OpaquePaintEvent);
-        setFixedSize(size);
-        m_image.fill(Qt::black);
-    }
-
-    void Scroll(int received, int sent) {
-        const int width = m_image.width();
-        const int height = m_image.height();
-        const QRgb ground = qRgb(0, 0, 0);
-        for (int y = 0; y < height; ++y) {
-            auto* row = reinterpret_cast<QRgb*>(m_image.scanLine(y));
-            std::memmove(row, row + kStep, sizeof(QRgb) * static_cast<size_t>(width - kStep));
-            QRgb colour = ground;
-            if (y == height - 1 - received % height)
-                colour = qRgb(0, 255, 0);
-            else if (y == height - 1 - sent % height)
-                colour = qRgb(255, 0, 0);
-            std::fill(row + width - kStep, row + width, colour);
-        }
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override {
-        (void)event;
-        QPainter painter(this);
-        painter.drawImage(0, 0, m_image);
-    }
-
-private:
-    QImage m_image;
-};
 
 class MonitorWindow final : public QWidget {
 public:
@@ -118,7 +79,9 @@ private:
     }
 
     void OnGraphTick() {
-        m_graph.Scroll(static_cast<int>(m_received / 100), static_cast<int>(m_sent / 100));
+        const int height = m_graph.height();
+        m_graph.Scroll(height - 1 - static_cast<int>(m_received / 100) % height,
+                       height - 1 - static_cast<int>(m_sent / 100) % height);
     }
 
     // A made-up sample; shown, the statistics texts follow it.
@@ -137,7 +100,7 @@ private:
         m_labels[3]->setText(QStringLiteral("Samples: %1").arg(m_samples));
     }
 
-    GraphPicture m_graph;
+    fb::bench::ScrollingPicture m_graph;
     std::array<QLabel*, 4> m_labels{};
     QSystemTrayIcon m_tray;
     QTimer m_graphTicks;
@@ -147,19 +110,6 @@ private:
     unsigned m_sent = 1;
 };
 
-std::optional<QSize> SizeOption(const QStringList& arguments, QLatin1String option) {
-    static const QRegularExpression sizePattern(
-        QStringLiteral("^([1-9][0-9]{0,4})x([1-9][0-9]{0,4})$"));
-    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
-        if (arguments.at(i) != option)
-            continue;
-        const QRegularExpressionMatch match = sizePattern.match(arguments.at(i + 1));
-        if (match.hasMatch())
-            return QSize(match.captured(1).toInt(), match.captured(2).toInt());
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -167,8 +117,10 @@ int main(int argc, char* argv[]) {
     // Hidden in the tray is not ended.
     QApplication::setQuitOnLastWindowClosed(false);
     const QStringList arguments = QApplication::arguments();
-    const QSize size = SizeOption(arguments, QLatin1String("--size")).value_or(QSize(400, 300));
-    const QSize graph = SizeOption(arguments, QLatin1String("--graph")).value_or(QSize(340, 44));
+    const QSize size =
+        fb::bench::SizeOption(arguments, QLatin1String("--size")).value_or(QSize(400, 300));
+    const QSize graph =
+        fb::bench::SizeOption(arguments, QLatin1String("--graph")).value_or(QSize(340, 44));
     MonitorWindow window(size, graph);
     window.show();
     return QApplication::exec();

@@ -134,6 +134,29 @@ std::optional<FileStamp> StatRegularFile(const std::string& path) {
     return StampOf(info);
 }
 
+std::string ReadFileStart(const std::string& path, std::size_t limit) {
+    UniqueFd fd;
+    do {
+        fd.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    } while (!fd && errno == EINTR);
+    std::string text;
+    struct stat info {};
+    if (!fd || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return text;
+    char buffer[4096];
+    while (text.size() < limit) {
+        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (text.size() > limit)
+        text.resize(limit);
+    return text;
+}
+
 FileContent ReadWholeFile(const std::string& path, std::size_t limit) {
     FileContent content;
     UniqueFd fd;

@@ -59,6 +59,11 @@ std::optional<FileStamp> StatRegularFile(const std::string& path);
 // device; the file is closed before returning.
 FileContent ReadWholeFile(const std::string& path, std::size_t limit);
 
+// The start of a regular file, at most `limit` bytes; empty when it cannot be read. For the
+// kernel's files (/proc, /sys), whose size the file system does not tell, and other small files
+// where a cut-off end does no harm. Never blocks on a FIFO, never follows a device.
+std::string ReadFileStart(const std::string& path, std::size_t limit);
+
 // Creates the directory and its missing parents (mode 0700 for the ones created).
 bool MakeDirectories(const std::string& dir);
 

@@ -34,23 +34,26 @@ genlmsghdr* PutGenericHeader(char* buffer, std::uint16_t type, std::uint8_t comm
     return header;
 }
 
-int TakeFamily(const nlmsghdr* message, void* data) {
-    const auto attribute = [](const nlattr* attr, void* into) -> int {
-        if (mnl_attr_get_type(attr) == CTRL_ATTR_FAMILY_ID &&
-            mnl_attr_validate(attr, MNL_TYPE_U16) == 0) {
-            *static_cast<std::uint16_t*>(into) = mnl_attr_get_u16(attr);
-        }
-        return MNL_CB_OK;
-    };
-    mnl_attr_parse(message, sizeof(genlmsghdr), attribute, data);
-    return MNL_CB_STOP;
-}
+// The unsigned attribute `type` at the top level of an answer: the family's number (16 bits) in
+// the family's description, a link's speed (32 bits) in its modes.
+struct Wanted {
+    std::uint16_t type = 0;
+    std::uint32_t value = 0;
+    bool found = false;
+};
 
-int TakeSpeed(const nlmsghdr* message, void* data) {
+int TakeWanted(const nlmsghdr* message, void* data) {
     const auto attribute = [](const nlattr* attr, void* into) -> int {
-        if (mnl_attr_get_type(attr) == ETHTOOL_A_LINKMODES_SPEED &&
-            mnl_attr_validate(attr, MNL_TYPE_U32) == 0) {
-            *static_cast<std::uint32_t*>(into) = mnl_attr_get_u32(attr);
+        auto& wanted = *static_cast<Wanted*>(into);
+        if (mnl_attr_get_type(attr) != wanted.type) {
+            return MNL_CB_OK;
+        }
+        if (mnl_attr_validate(attr, MNL_TYPE_U16) == 0 && mnl_attr_get_payload_len(attr) == 2) {
+            wanted.value = mnl_attr_get_u16(attr);
+            wanted.found = true;
+        } else if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) {
+            wanted.value = mnl_attr_get_u32(attr);
+            wanted.found = true;
         }
         return MNL_CB_OK;
     };
@@ -118,9 +121,9 @@ EthtoolSpeeds::EthtoolSpeeds() {
     PutGenericHeader(m_buffer.get(), GENL_ID_CTRL, CTRL_CMD_GETFAMILY, 1, seq);
     mnl_attr_put_strz(reinterpret_cast<nlmsghdr*>(m_buffer.get()), CTRL_ATTR_FAMILY_NAME,
                       ETHTOOL_GENL_NAME);
-    std::uint16_t family = 0;
-    if (Ask(seq, TakeFamily, &family)) {
-        m_family = family;
+    Wanted family{CTRL_ATTR_FAMILY_ID};
+    if (Ask(seq, TakeWanted, &family) && family.found) {
+        m_family = static_cast<std::uint16_t>(family.value);
     }
 }
 
@@ -157,13 +160,7 @@ bool EthtoolSpeeds::Refresh() {
         return false;
     }
     const unsigned seq = ++m_seq;
-    PutGenericHeader(m_buffer.get(), m_family, ETHTOOL_MSG_LINKMODES_GET, ETHTOOL_GENL_VERSION,
-                     seq);
-    auto* request = reinterpret_cast<nlmsghdr*>(m_buffer.get());
-    request->nlmsg_flags |= NLM_F_DUMP;
-    nlattr* header = mnl_attr_nest_start(request, ETHTOOL_A_LINKMODES_HEADER);
-    mnl_attr_put_u32(request, ETHTOOL_A_HEADER_FLAGS, ETHTOOL_FLAG_COMPACT_BITSETS);
-    mnl_attr_nest_end(request, header);
+    const nlmsghdr* request = PutModesRequest(seq, 0);
     if (mnl_socket_sendto(m_socket.get(), request, request->nlmsg_len) < 0) {
         return false;
     }
@@ -210,19 +207,29 @@ bool EthtoolSpeeds::AskMegabits(std::uint32_t index, std::uint32_t& megabits) {
         return false;
     }
     const unsigned seq = ++m_seq;
+    PutModesRequest(seq, index);
+    Wanted speed{ETHTOOL_A_LINKMODES_SPEED};
+    if (!Ask(seq, TakeWanted, &speed) || !speed.found || !KnownSpeed(speed.value)) {
+        return false;
+    }
+    megabits = speed.value;
+    return true;
+}
+
+// A request in m_buffer for the modes of link `index`, or of every link (a dump) for index 0.
+const nlmsghdr* EthtoolSpeeds::PutModesRequest(unsigned seq, std::uint32_t index) {
     PutGenericHeader(m_buffer.get(), m_family, ETHTOOL_MSG_LINKMODES_GET, ETHTOOL_GENL_VERSION,
                      seq);
     auto* request = reinterpret_cast<nlmsghdr*>(m_buffer.get());
     nlattr* header = mnl_attr_nest_start(request, ETHTOOL_A_LINKMODES_HEADER);
-    mnl_attr_put_u32(request, ETHTOOL_A_HEADER_DEV_INDEX, index);
+    if (index == 0) {
+        request->nlmsg_flags |= NLM_F_DUMP;
+    } else {
+        mnl_attr_put_u32(request, ETHTOOL_A_HEADER_DEV_INDEX, index);
+    }
     mnl_attr_put_u32(request, ETHTOOL_A_HEADER_FLAGS, ETHTOOL_FLAG_COMPACT_BITSETS);
     mnl_attr_nest_end(request, header);
-    std::uint32_t speed = SPEED_UNKNOWN;
-    if (!Ask(seq, TakeSpeed, &speed) || !KnownSpeed(speed)) {
-        return false;
-    }
-    megabits = speed;
-    return true;
+    return request;
 }
 
 } // namespace fb::linux_impl

@@ -35,6 +35,7 @@ public:
 
 private:
     bool AskMegabits(std::uint32_t index, std::uint32_t& megabits);
+    const nlmsghdr* PutModesRequest(unsigned seq, std::uint32_t index);
     struct SocketCloser {
         void operator()(mnl_socket* socket) const;
     };

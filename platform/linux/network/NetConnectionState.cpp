@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <string_view>
@@ -42,27 +41,6 @@ constexpr unsigned kArphrdPpp = 512;      // ARPHRD_PPP
 
 constexpr int kCallTimeoutMs = 3000;
 constexpr std::size_t kFileLimit = 1 << 20;
-
-// Reads a small file whole; empty when it cannot be read. Never follows more than kFileLimit.
-std::string ReadSmallFile(const std::string& path) {
-    std::string text;
-    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) {
-        return text;
-    }
-    char buffer[4096];
-    while (text.size() < kFileLimit) {
-        const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text;
-}
 
 std::vector<std::string_view> Fields(std::string_view line) {
     std::vector<std::string_view> fields;
@@ -330,7 +308,7 @@ void NetConnectionState::DrainRouteEvents() {
 }
 
 std::string NetConnectionState::Read(const std::string& path) const {
-    return m_options.readFile ? m_options.readFile(path) : ReadSmallFile(path);
+    return m_options.readFile ? m_options.readFile(path) : ReadFileStart(path, kFileLimit);
 }
 
 bool NetConnectionState::ConnectedByRoutes(std::uint32_t& flags) {

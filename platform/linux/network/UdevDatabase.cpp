@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/network/UdevDatabase.h"
 
-#include "platform/linux/files/UniqueFd.h"
+#include "platform/linux/files/FileIo.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,34 +18,12 @@ namespace {
 constexpr std::size_t kEntryMax = 64 * 1024;
 constexpr std::string_view kModelKey = "E:ID_MODEL_FROM_DATABASE=";
 
-// The start of a small file (at most `limit` bytes); empty when it cannot be read.
-std::string ReadSmallFile(const std::string& path, std::size_t limit) {
-    const UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    std::string text;
-    struct stat info {};
-    if (!file || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return text;
-    }
-    char buffer[4096];
-    while (text.size() < limit) {
-        const ssize_t n = read(file.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text.substr(0, limit);
-}
-
 // The model in the database entry `id` (udev's name for the device); empty when none.
 std::string ModelInEntry(const std::string& udevData, const std::string& id) {
     if (id.empty() || id.find('/') != std::string::npos) {
         return {};
     }
-    const std::string text = ReadSmallFile(udevData + "/" + id, kEntryMax);
+    const std::string text = ReadFileStart(udevData + "/" + id, kEntryMax);
     std::string_view rest(text);
     while (!rest.empty()) {
         const std::size_t end = rest.find('\n');
@@ -80,7 +56,7 @@ std::string DatabaseId(const std::string& device) {
     if (subsystem.empty()) {
         return {};
     }
-    const std::string number = ReadSmallFile(device + "/dev", 64);
+    const std::string number = ReadFileStart(device + "/dev", 64);
     char* end = nullptr;
     const unsigned long major = std::strtoul(number.c_str(), &end, 10);
     if (major > 0 && *end == ':') {
@@ -110,7 +86,7 @@ std::string ParentDevice(std::string device) {
 }
 
 bool SysfsEntryIsOwn(const UdevLink& link) {
-    const std::string text = ReadSmallFile(link.sysClassNet + "/" + link.name + "/ifindex", 32);
+    const std::string text = ReadFileStart(link.sysClassNet + "/" + link.name + "/ifindex", 32);
     char* end = nullptr;
     const unsigned long index = std::strtoul(text.c_str(), &end, 10);
     return end != text.c_str() && index == link.index;

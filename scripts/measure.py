@@ -666,7 +666,7 @@ def check_unprivileged(config, proc, window_pid, user):
     uids = set()
     for pid in sorted(set(session_pids(proc.pid)) | {window_pid}):
         with contextlib.suppress(FileNotFoundError, ProcessLookupError):
-            what = f"{config.label.split(':')[0]} (process {pid})"
+            what = config.label.split(':')[0]
             uids.add(harness.check_unprivileged(pid, user, what=what)["uid"])
     return sorted(uids)
 
